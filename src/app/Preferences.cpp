@@ -1,0 +1,195 @@
+#include "app/Preferences.h"
+
+#include <QMutexLocker>
+#include <QSettings>
+
+#include <cmath>
+
+namespace quillary {
+QString keyName(const PreferenceKey& key)
+{
+    return QString::fromLatin1(key.name.data(), static_cast<qsizetype>(key.name.size()));
+}
+
+namespace {
+
+// The INI backend hands values back as text once they have been through the file, but as their
+// original type while still cached; both forms are accepted, anything else is not a value of the type.
+std::optional<bool> asBool(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString().trimmed();
+        if (text.compare(u"true", Qt::CaseInsensitive) == 0)
+            return true;
+        if (text.compare(u"false", Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    return std::nullopt;
+}
+
+std::optional<double> asDouble(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return value.toDouble();
+    case QMetaType::QString: {
+        bool ok = false;
+        const double number = value.toString().trimmed().toDouble(&ok);
+        if (ok && std::isfinite(number))
+            return number;
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> asText(const QVariant& value)
+{
+    // A hand-edited `a, b` comes back as a list; it is not text.
+    if (value.typeId() == QMetaType::QString)
+        return value.toString();
+    return std::nullopt;
+}
+
+std::optional<QByteArray> asData(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::QByteArray)
+        return value.toByteArray();
+    return std::nullopt;
+}
+
+} // namespace
+
+Preferences::Preferences(const QString& filePath, QObject* parent)
+    : QObject(parent)
+    , m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat))
+{
+}
+
+Preferences::~Preferences() = default;
+
+Preferences& Preferences::standard()
+{
+    static Preferences* store = [] {
+        const QSettings locator(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillary"),
+                                QStringLiteral("Quillary"));
+        return new Preferences(locator.fileName());
+    }();
+    return *store;
+}
+
+void Preferences::registerDefaults(const QVariantMap& defaults)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_registered.insert(defaults);
+}
+
+QVariant Preferences::storedValue(const PreferenceKey& key) const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_settings->value(keyName(key));
+}
+
+QVariant Preferences::registeredDefault(const PreferenceKey& key) const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_registered.value(keyName(key));
+}
+
+bool Preferences::boolValue(const PreferenceKey& key) const
+{
+    if (const auto stored = asBool(storedValue(key)))
+        return *stored;
+    if (const auto registered = asBool(registeredDefault(key)))
+        return *registered;
+    return key.isRegistered ? false : key.boolDefault;
+}
+
+QString Preferences::textValue(const PreferenceKey& key) const
+{
+    if (const auto stored = asText(storedValue(key)))
+        return *stored;
+    if (const auto registered = asText(registeredDefault(key)))
+        return *registered;
+    return key.isRegistered ? QString() : QString::fromUtf8(key.textDefault.data(), key.textDefault.size());
+}
+
+std::optional<QByteArray> Preferences::dataValue(const PreferenceKey& key) const
+{
+    if (auto stored = asData(storedValue(key)))
+        return stored;
+    return asData(registeredDefault(key));
+}
+
+double Preferences::doubleValue(const PreferenceKey& key) const
+{
+    if (const auto stored = asDouble(storedValue(key)))
+        return *stored;
+    if (const auto registered = asDouble(registeredDefault(key)))
+        return *registered;
+    return key.isRegistered ? 0.0 : key.doubleDefault;
+}
+
+bool Preferences::hasStoredValue(const PreferenceKey& key) const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_settings->contains(keyName(key));
+}
+
+void Preferences::setBool(const PreferenceKey& key, bool value) { write(key, value); }
+void Preferences::setText(const PreferenceKey& key, const QString& value) { write(key, value); }
+void Preferences::setData(const PreferenceKey& key, const QByteArray& value) { write(key, value); }
+void Preferences::setDouble(const PreferenceKey& key, double value) { write(key, value); }
+void Preferences::removeValue(const PreferenceKey& key) { write(key, QVariant()); }
+
+void Preferences::write(const PreferenceKey& key, const QVariant& value)
+{
+    const QString name = keyName(key);
+    {
+        const QMutexLocker lock(&m_mutex);
+        if (value.isValid())
+            m_settings->setValue(name, value);
+        else
+            m_settings->remove(name);
+        m_settings->sync();
+    }
+    emit valueChanged(name);
+}
+
+QString Preferences::fileName() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_settings->fileName();
+}
+
+void registerDefaultSettings(Preferences& store)
+{
+    QVariantMap defaults;
+    for (const PreferenceKey& key : prefs::allKeys) {
+        if (!key.isRegistered)
+            continue;
+        const QString name = keyName(key);
+        switch (key.type) {
+        case PreferenceType::Boolean:
+            defaults.insert(name, key.boolDefault);
+            break;
+        case PreferenceType::Text:
+            defaults.insert(name, QString::fromUtf8(key.textDefault.data(), key.textDefault.size()));
+            break;
+        case PreferenceType::Double:
+            defaults.insert(name, key.doubleDefault);
+            break;
+        case PreferenceType::Data:
+            break;
+        }
+    }
+    store.registerDefaults(defaults);
+}
+
+} // namespace quillary

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QUrl>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace quillary {
+
+class FolderEventSource;
+
+// Watches one directory and reports, without detail, that its contents changed, plus the one
+// failure the application reacts to: being refused access.
+//
+// `start`, cancellation and destruction happen on the main thread. `onFolderChanged` is called on a
+// background thread; `onPermissionDenied` on the main thread. Destroying the monitor stops delivery
+// first: no callback runs after the destructor returns.
+class FolderMonitor final {
+public:
+    explicit FolderMonitor(QUrl folderURL);
+    ~FolderMonitor();
+
+    FolderMonitor(const FolderMonitor&) = delete;
+    FolderMonitor& operator=(const FolderMonitor&) = delete;
+
+    // Opens the folder and starts delivery; a second call does nothing.
+    void start();
+
+    // Stops delivery and closes the descriptor (the owner's way to stop a watch).
+    void cancel();
+
+    const QUrl& folderURL() const { return m_folderURL; }
+    // Descriptor of the open watch, or -1 when nothing is open.
+    int fileDescriptor() const { return m_fileDescriptor.load(); }
+    // The running source, from a successful `start` until it is cancelled.
+    FolderEventSource* monitorSource() const { return m_monitorSource.get(); }
+
+    std::function<void()> onFolderChanged;
+    std::function<void()> onPermissionDenied;
+
+private:
+    const QUrl m_folderURL;
+    std::atomic<int> m_fileDescriptor{-1};
+    std::unique_ptr<FolderEventSource> m_monitorSource;
+};
+
+} // namespace quillary

@@ -1,0 +1,20 @@
+#include <gtest/gtest.h>
+
+#ifdef QUILLARY_TEST_GUI
+#include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+#ifdef QUILLARY_TEST_GUI
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+    TestApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

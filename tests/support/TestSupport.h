@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+namespace quillary::test {
+
+// Runs the event loop until `condition` holds or `timeout` passes; returns the condition's last value.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+
+// Runs the event loop for `duration`, for tests that check that nothing happens.
+void processEventsFor(std::chrono::milliseconds duration);
+
+// Writes `bytes` to `path`, replacing the file; fails the test on error.
+void writeFile(const QString& path, const QByteArray& bytes);
+
+} // namespace quillary::test
