@@ -1,0 +1,272 @@
+#include "app/AppDelegate.h"
+
+#include "app/Diagnostics.h"
+#include "app/Interaction.h"
+#include "app/NotificationCenter.h"
+#include "app/Preferences.h"
+#include "detect/FolderMonitor.h"
+#include "detect/ScreenshotScan.h"
+#include "platform/DirectoryListing.h"
+#include "platform/FolderBookmark.h"
+#include "platform/LoginItemService.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <filesystem>
+
+namespace quillary {
+namespace {
+
+QPointer<AppDelegate> sharedDelegate;
+
+constexpr auto scanDelay = std::chrono::milliseconds(400);
+constexpr auto followUpInterval = std::chrono::milliseconds(500);
+constexpr qint64 followUpWindowMs = 10'000;
+
+// The access probe: whether the folder can be listed. The listing itself is not needed.
+bool canListDirectory(const QString& path)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator probe(std::filesystem::path(path.toStdString()), error);
+    return !error;
+}
+
+} // namespace
+
+AppDelegate* AppDelegate::shared()
+{
+    return sharedDelegate.data();
+}
+
+AppDelegate::AppDelegate(Preferences& store, AppServices services, QObject* parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_services(std::move(services))
+{
+    registerDefaultSettings(m_store);
+    m_followUpTimer.setSingleShot(true);
+    m_followUpTimer.setInterval(followUpInterval);
+    connect(&m_followUpTimer, &QTimer::timeout, this, [this] {
+        if (!isPaused())
+            scanWatchedFolder(m_followUpFolder);
+    });
+}
+
+AppDelegate::~AppDelegate()
+{
+    // Stop the monitor's thread while every member it may reach is still alive.
+    stopWatching();
+}
+
+bool AppDelegate::isPaused() const
+{
+    return m_store.boolValue(pauseKey);
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    sharedDelegate = this;
+    setupStatusItem();
+    startWatching();
+    startPasteboardTimer();
+
+    // Launch never unregisters: turning the preference off is the settings window's job.
+    LoginItemService* loginItems = m_services.loginItems.get();
+    if (m_store.boolValue(prefs::launchAtLogin) && loginItems &&
+        loginItems->status() != LoginItemService::Status::enabled) {
+        (void)loginItems->registerApp(); // a failure is retried at the next launch
+    }
+}
+
+// MARK: - Which folder is watched
+
+void AppDelegate::stopWatching()
+{
+    if (m_monitor)
+        m_monitor->cancel();
+    m_monitor.reset();
+    if (!m_securityScopedURL.isEmpty())
+        stopAccessingSecurityScopedResource(m_securityScopedURL);
+    m_securityScopedURL.clear();
+    m_isUsingCustomWatchFolder = false;
+}
+
+void AppDelegate::startWatching()
+{
+    stopWatching();
+
+    QUrl folder;
+    if (const std::optional<QByteArray> bookmark = m_store.dataValue(prefs::folderBookmark)) {
+        // A bookmark that no longer resolves stays stored and is tried again at the next start.
+        if (const auto resolved = resolveFolderBookmark(*bookmark)) {
+            if (resolved->isStale) {
+                if (const auto fresh = createFolderBookmark(resolved->folder))
+                    m_store.setData(prefs::folderBookmark, *fresh);
+            }
+            if (startAccessingSecurityScopedResource(resolved->folder))
+                m_securityScopedURL = resolved->folder;
+            folder = resolved->folder;
+            m_isUsingCustomWatchFolder = true;
+        }
+    }
+    if (folder.isEmpty())
+        folder = systemScreenshotLocation();
+
+    m_currentWatchURL = folder;
+    m_monitorStartedAt = QDateTime::currentDateTimeUtc();
+    const QString path = folder.toLocalFile();
+    m_watchStatus = canListDirectory(path) ? WatchStatus::active : WatchStatus::noAccess;
+
+    m_monitor = std::make_unique<FolderMonitor>(folder);
+    QPointer<AppDelegate> weakSelf(this);
+    m_monitor->onFolderChanged = [weakSelf, folder] {
+        // Called on the monitor's thread. The monitor is stopped before the delegate goes away.
+        if (AppDelegate* self = weakSelf.data())
+            self->handleFolderChange(folder);
+    };
+    m_monitor->onPermissionDenied = [weakSelf, folder] {
+        if (AppDelegate* self = weakSelf.data())
+            self->handlePermissionDenied(folder);
+    };
+    m_monitor->start();
+
+    NotificationCenter::defaultCenter().postWatchStateChanged();
+    printLine(QStringLiteral("📍 Quillary: Watching ") + path + QStringLiteral(" — access: ") +
+              (m_watchStatus == WatchStatus::active ? QStringLiteral("OK ✅") : QStringLiteral("DENIED ❌")));
+}
+
+QUrl AppDelegate::systemScreenshotLocation() const
+{
+    QString folder = m_services.screenshotFolder ? m_services.screenshotFolder() : QString();
+    if (folder.isEmpty())
+        folder = QDir::homePath() + QStringLiteral("/Desktop");
+    // The screenshot tool would create it on first use; the watch needs it now.
+    QDir().mkpath(folder);
+    return QUrl::fromLocalFile(QDir::cleanPath(folder));
+}
+
+void AppDelegate::setCustomWatchFolder(const QUrl& folder)
+{
+    if (const auto bookmark = createFolderBookmark(folder))
+        m_store.setData(prefs::folderBookmark, *bookmark);
+    startWatching();
+}
+
+void AppDelegate::handlePermissionDenied(const QUrl& folder)
+{
+    m_watchStatus = WatchStatus::noAccess;
+    NotificationCenter::defaultCenter().postWatchStateChanged();
+    showPermissionAlert(folder);
+}
+
+void AppDelegate::showPermissionAlert(const QUrl& folder)
+{
+    if (!m_services.interaction)
+        return;
+    const QString name = QFileInfo(folder.toLocalFile()).fileName();
+    const ModalAlert alert{
+        QStringLiteral("Permission Required"),
+        QStringLiteral("Quillary needs access to your ") + name +
+            QStringLiteral(
+                " folder to monitor for screenshots.\n\nPlease ensure Quillary has 'Files and Folders' "
+                "access in System Settings > Privacy & Security."),
+        {QStringLiteral("Open System Settings"), QStringLiteral("Dismiss")},
+    };
+    // There is no privacy pane to open here; the folder's parent is where its permissions are fixed.
+    if (m_services.interaction->runModal(alert) == 0)
+        m_services.interaction->openUrl(QUrl::fromLocalFile(QFileInfo(folder.toLocalFile()).absolutePath()));
+}
+
+// MARK: - Recognising new screenshots
+
+void AppDelegate::handleFolderChange(const QUrl& folder)
+{
+    // Runs on the monitor's thread. The pause test is made now, when the event arrives.
+    if (isPaused())
+        return;
+    QMetaObject::invokeMethod(
+        this, [this, folder] { scheduleScan(folder, false); }, Qt::QueuedConnection);
+}
+
+void AppDelegate::scheduleScan(const QUrl& folder, bool isFollowUp)
+{
+    QTimer::singleShot(scanDelay, this, [this, folder, isFollowUp] {
+        if (!isFollowUp)
+            m_followUpUntil = QDateTime(); // a fresh event opens a fresh retry window
+        scanWatchedFolder(folder);
+    });
+}
+
+void AppDelegate::scanWatchedFolder(const QUrl& folder)
+{
+    const QString path = folder.toLocalFile();
+    DirectoryListing listing = listPngFiles(path);
+    if (!listing.ok) {
+        printLine(QStringLiteral("❌ Monitor Error: ") + listing.errorDescription);
+        return;
+    }
+    const ScanResult result = scanForNewScreenshots(path, std::move(listing.entries), m_monitorStartedAt,
+                                                    m_seenScreenshotPaths, ScreenshotProbes::fromFiles());
+    bool queuedAny = false;
+    for (const QString& file : result.accepted) {
+        m_seenScreenshotPaths.insert(file);
+        queuedAny = handleNewScreenshot(QUrl::fromLocalFile(file)) || queuedAny;
+    }
+    if (queuedAny) {
+        refreshStatusItem();
+        showPopupForQueueHead(false);
+        emit screenshotQueueChanged();
+    }
+    scheduleFollowUpScan(folder, result.hasUnfinished);
+}
+
+void AppDelegate::scheduleFollowUpScan(const QUrl& folder, bool hasUnfinished)
+{
+    // Some tools finish writing a file without any further folder event, so an unfinished
+    // screenshot is looked at again for a while rather than waiting for the next event.
+    if (!hasUnfinished) {
+        m_followUpUntil = QDateTime();
+        return;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (!m_followUpUntil.isValid())
+        m_followUpUntil = now.addMSecs(followUpWindowMs);
+    if (now >= m_followUpUntil || m_followUpTimer.isActive())
+        return;
+    m_followUpFolder = folder;
+    m_followUpTimer.start();
+}
+
+// MARK: - Dispatch
+
+bool AppDelegate::handleNewScreenshot(const QUrl& file)
+{
+    // Only the card's queue exists so far; moving into folders comes with the folder model.
+    if (m_store.boolValue(prefs::showPopup)) {
+        m_screenshotQueue.append(file);
+        return true;
+    }
+    return false;
+}
+
+// MARK: - Status item, card and clipboard
+
+void AppDelegate::setupStatusItem()
+{
+    // The tray item and its menu are not part of this build yet; the watch works without them.
+}
+
+void AppDelegate::refreshStatusItem() {}
+
+void AppDelegate::showPopupForQueueHead(bool fromStatusItemClick)
+{
+    Q_UNUSED(fromStatusItemClick); // the card is not part of this build yet; the queue is kept
+}
+
+void AppDelegate::startPasteboardTimer()
+{
+    // Clipboard saving is not part of this build yet.
+}
+
+} // namespace quillary

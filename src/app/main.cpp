@@ -1,1 +1,27 @@
-int main() { return 0; }
+#include "app/CommandLine.h"
+#include "app/Diagnostics.h"
+#include "app/QuillaryApp.h"
+
+#include <QStringList>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    const quillary::CommandLineAction action = quillary::parseCommandLine(arguments);
+    if (action.kind == quillary::CommandLineAction::Kind::printAndExit) {
+        std::fputs(action.output.toLocal8Bit().constData(), stdout);
+        std::fputs(action.error.toLocal8Bit().constData(), stderr);
+        return action.exitCode;
+    }
+
+    if (const QString warning = quillary::fallBackToOffscreenIfHeadless(); !warning.isEmpty())
+        quillary::printLine(warning);
+
+    quillary::QuillaryApp app(argc, argv);
+    return app.exec();
+}

@@ -1,0 +1,97 @@
+#include "detect/FolderMonitor.h"
+
+#include "app/Diagnostics.h"
+#include "platform/FolderEventSource.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quillary {
+
+namespace {
+
+// The monitor whose `onFolderChanged` is running on this thread, so that `cancel` knows it cannot
+// wait for that thread.
+thread_local const FolderMonitor* t_deliveringMonitor = nullptr;
+
+} // namespace
+
+FolderMonitor::FolderMonitor(QUrl folderURL)
+    : m_folderURL(std::move(folderURL))
+{
+}
+
+FolderMonitor::~FolderMonitor()
+{
+    cancel();
+}
+
+void FolderMonitor::start()
+{
+    std::unique_lock lock(m_sourceMutex);
+    if (m_monitorSource)
+        return;
+
+    const QString fullPath = m_folderURL.toLocalFile();
+    FolderEventSource::Opened opened = FolderEventSource::open(fullPath);
+    if (!opened.source) {
+        m_fileDescriptor.store(-1);
+        lock.unlock();
+        errno = opened.error;
+        printLine(QStringLiteral("❌ Error: Could not open folder for monitoring at ") + fullPath +
+                  QStringLiteral(". Reason: ") + QString::fromLocal8Bit(std::strerror(errno)));
+        QCoreApplication* application = QCoreApplication::instance();
+        if (opened.error == EACCES && onPermissionDenied && application) {
+            // A copy, not `this`: the monitor may be gone by the time the event loop runs this.
+            QMetaObject::invokeMethod(
+                application, [callback = onPermissionDenied] { callback(); }, Qt::QueuedConnection);
+        }
+        return;
+    }
+
+    m_fileDescriptor.store(opened.source->descriptor());
+    m_monitorSource = std::move(opened.source);
+    // `this` is safe here: the source is cancelled, and its thread joined, before the monitor dies.
+    m_monitorSource->resume([this] {
+        t_deliveringMonitor = this;
+        if (onFolderChanged)
+            onFolderChanged();
+        t_deliveringMonitor = nullptr;
+    });
+    lock.unlock();
+    printLine(QStringLiteral("📍 Quillary: Watching ") + QFileInfo(QDir::cleanPath(fullPath)).fileName() +
+              QStringLiteral("..."));
+}
+
+void FolderMonitor::cancel()
+{
+    if (t_deliveringMonitor == this) {
+        // Inside our own handler: stop delivery and close now, but leave the join of this very
+        // thread to the main thread (next `cancel` or the destructor).
+        std::lock_guard lock(m_sourceMutex);
+        m_fileDescriptor.store(-1);
+        if (m_monitorSource) {
+            m_monitorSource->cancel();
+            m_retiredSources.push_back(std::move(m_monitorSource));
+        }
+        return;
+    }
+
+    std::unique_ptr<FolderEventSource> source;
+    std::vector<std::unique_ptr<FolderEventSource>> retired;
+    {
+        std::lock_guard lock(m_sourceMutex);
+        m_fileDescriptor.store(-1);
+        source = std::move(m_monitorSource);
+        retired.swap(m_retiredSources);
+    }
+    // Outside the lock: a handler that is running may itself call `cancel` before it returns.
+    source.reset();
+    retired.clear();
+}
+
+} // namespace quillary

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace quillary {
 
@@ -43,6 +45,10 @@ private:
     const QUrl m_folderURL;
     std::atomic<int> m_fileDescriptor{-1};
     std::unique_ptr<FolderEventSource> m_monitorSource;
+    // Guards the two source members: `cancel` may also come from inside `onFolderChanged`.
+    std::mutex m_sourceMutex;
+    // Sources cancelled from inside their own handler; their thread is joined on the main thread.
+    std::vector<std::unique_ptr<FolderEventSource>> m_retiredSources;
 };
 
 } // namespace quillary

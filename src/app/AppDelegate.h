@@ -1,0 +1,126 @@
+#pragma once
+
+#include "app/PreferenceKeys.h"
+#include "app/WatchStatus.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class QWidget;
+
+namespace quillary {
+
+class FolderMonitor;
+class Interaction;
+class LoginItemService;
+class Preferences;
+
+// The services of the user's session that the delegate calls out to; tests replace them.
+struct AppServices {
+    std::unique_ptr<LoginItemService> loginItems;
+    std::unique_ptr<Interaction> interaction;
+    // Where the desktop's screenshot tool saves (an absolute path; the home Desktop at worst).
+    std::function<QString()> screenshotFolder;
+
+    static AppServices createDefault();
+};
+
+// Owns the run-time state of the application and wires the units together. Lives on the main
+// thread from launch to exit.
+class AppDelegate final : public QObject {
+    Q_OBJECT
+
+public:
+    // The running delegate, set at launch and never cleared.
+    static AppDelegate* shared();
+
+    static constexpr const PreferenceKey& pauseKey = prefs::isPaused;
+
+    // Registers the preference defaults in `store` before anything reads them.
+    AppDelegate(Preferences& store, AppServices services, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The launch sequence: publish `shared`, build the status item, start the watch, start the
+    // clipboard timer, keep the login item registered when the user asked for it.
+    void applicationDidFinishLaunching();
+
+    // Which folder is watched.
+    void startWatching();
+    QUrl systemScreenshotLocation() const;
+    void setCustomWatchFolder(const QUrl& folder);
+    void handlePermissionDenied(const QUrl& folder);
+    void showPermissionAlert(const QUrl& folder);
+
+    // Recognising new screenshots.
+    void handleFolderChange(const QUrl& folder);
+    void scanWatchedFolder(const QUrl& folder);
+
+    // What happens to a new screenshot; reports whether it was queued for the card.
+    bool handleNewScreenshot(const QUrl& file);
+
+    // Status item, card and clipboard.
+    void setupStatusItem();
+    void refreshStatusItem();
+    void showPopupForQueueHead(bool fromStatusItemClick);
+    void startPasteboardTimer();
+
+    WatchStatus watchStatus() const { return m_watchStatus; }
+    const QUrl& currentWatchURL() const { return m_currentWatchURL; }
+    bool isUsingCustomWatchFolder() const { return m_isUsingCustomWatchFolder; }
+    const QDateTime& monitorStartedAt() const { return m_monitorStartedAt; }
+    const FolderMonitor* monitor() const { return m_monitor.get(); }
+    const QList<QUrl>& screenshotQueue() const { return m_screenshotQueue; }
+    const QSet<QString>& seenScreenshotPaths() const { return m_seenScreenshotPaths; }
+    bool isPaused() const;
+
+signals:
+    // After every scan that changed the queue (for the status item and the card).
+    void screenshotQueueChanged();
+
+private:
+    void stopWatching();
+    void scheduleScan(const QUrl& folder, bool isFollowUp);
+    void scheduleFollowUpScan(const QUrl& folder, bool hasUnfinished);
+
+    Preferences& m_store;
+    AppServices m_services;
+
+    WatchStatus m_watchStatus = WatchStatus::notStarted;
+    QUrl m_currentWatchURL;
+    bool m_isUsingCustomWatchFolder = false;
+    QUrl m_securityScopedURL;
+    QPointer<QSystemTrayIcon> m_statusItem;
+    QPointer<QWidget> m_settingsWindow;
+    QPointer<QWidget> m_popupWindow;
+    QPointer<QWidget> m_toastWindow;
+    std::unique_ptr<FolderMonitor> m_monitor;
+    QPointer<QTimer> m_pasteboardTimer;
+    qint64 m_lastPasteboardChangeCount = 0;
+    std::optional<QByteArray> m_lastClipboardPNGData;
+    QDateTime m_lastDesktopScreenshotAt = distantPast();
+    QList<QUrl> m_screenshotQueue;
+    QSet<QString> m_seenScreenshotPaths;
+    QDateTime m_monitorStartedAt = distantFuture();
+    QPointer<QMenu> m_statusMenu;
+    QPointer<QAction> m_pauseMenuItem;
+
+    // Unfinished screenshots are looked at again every half second until this moment.
+    QDateTime m_followUpUntil;
+    QUrl m_followUpFolder;
+    QTimer m_followUpTimer;
+};
+
+} // namespace quillary

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+namespace quillary {
+
+// The contents of a modal alert: a message, details, and buttons with the default first.
+struct ModalAlert {
+    QString messageText;
+    QString informativeText;
+    QStringList buttons;
+};
+
+// What the application asks of the user's session: alerts, opening locations, the alert sound.
+// Tests put a recording fake in its place so they never block on a dialog.
+class Interaction {
+public:
+    virtual ~Interaction() = default;
+
+    // Shows the alert and waits; returns the index of the chosen button, or -1 when none was.
+    virtual int runModal(const ModalAlert& alert) = 0;
+    virtual void openUrl(const QUrl& url) = 0;
+
+protected:
+    Interaction() = default;
+};
+
+} // namespace quillary

@@ -1,0 +1,31 @@
+#include "platform/DirectoryListing.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace quillary {
+
+DirectoryListing listPngFiles(const QString& folder)
+{
+    DirectoryListing listing;
+    const QDir dir(folder);
+    if (!dir.exists() || !dir.isReadable()) {
+        listing.errorDescription = QStringLiteral("The folder “%1” could not be listed.").arg(folder);
+        return listing;
+    }
+    const QFileInfoList files =
+        dir.entryInfoList({QStringLiteral("*.png")}, QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+    for (const QFileInfo& info : files) {
+        QDateTime created = info.birthTime();
+        if (!created.isValid())
+            created = info.metadataChangeTime();
+        DirectoryEntry entry{info.fileName(), std::nullopt, info.size()};
+        if (created.isValid())
+            entry.creationTimeNs = created.toMSecsSinceEpoch() * 1'000'000;
+        listing.entries.push_back(std::move(entry));
+    }
+    listing.ok = true;
+    return listing;
+}
+
+} // namespace quillary

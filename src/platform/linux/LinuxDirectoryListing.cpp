@@ -1,0 +1,73 @@
+#include "platform/DirectoryListing.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <strings.h>
+#include <sys/stat.h>
+
+namespace quillary {
+namespace {
+
+bool hasPngSuffix(const char* name)
+{
+    const size_t length = std::strlen(name);
+    return length >= 4 && strcasecmp(name + length - 4, ".png") == 0;
+}
+
+qint64 toNanoseconds(const struct statx_timestamp& t)
+{
+    return static_cast<qint64>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+} // namespace
+
+DirectoryListing listPngFiles(const QString& folder)
+{
+    DirectoryListing listing;
+    const QByteArray encoded = QFile::encodeName(folder);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(encoded.constData()), &closedir);
+    if (!dir) {
+        listing.errorDescription = QStringLiteral("The folder “%1” could not be listed: %2")
+                                       .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return listing;
+    }
+    const int dirFd = dirfd(dir.get());
+    errno = 0;
+    while (const dirent* entry = readdir(dir.get())) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' || !hasPngSuffix(name))
+            continue;
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
+            continue;
+        DirectoryEntry file;
+        file.name = QFile::decodeName(name);
+        struct statx status {};
+        if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+                  STATX_BTIME | STATX_CTIME | STATX_SIZE | STATX_TYPE, &status) == 0) {
+            if ((status.stx_mask & STATX_TYPE) && !S_ISREG(status.stx_mode))
+                continue;
+            if (status.stx_mask & STATX_BTIME)
+                file.creationTimeNs = toNanoseconds(status.stx_btime);
+            else if (status.stx_mask & STATX_CTIME)
+                file.creationTimeNs = toNanoseconds(status.stx_ctime);
+            if (status.stx_mask & STATX_SIZE)
+                file.size = static_cast<qint64>(status.stx_size);
+        }
+        listing.entries.push_back(std::move(file));
+    }
+    if (errno != 0) {
+        listing.errorDescription = QStringLiteral("The folder “%1” could not be listed: %2")
+                                       .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        listing.entries.clear();
+        return listing;
+    }
+    listing.ok = true;
+    return listing;
+}
+
+} // namespace quillary

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "app/Interaction.h"
+
+namespace quillary {
+
+// Alerts as message boxes and locations through the desktop's URL handlers.
+class WidgetInteraction final : public Interaction {
+public:
+    int runModal(const ModalAlert& alert) override;
+    void openUrl(const QUrl& url) override;
+};
+
+} // namespace quillary

@@ -1,0 +1,177 @@
+#include "detect/ScreenshotScan.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QTemporaryDir>
+
+using namespace quillary;
+
+namespace {
+
+const QDateTime start = QDateTime(QDate(2026, 12, 6), QTime(10, 0), Qt::UTC);
+
+qint64 atOffsetMs(qint64 ms)
+{
+    return (start.toMSecsSinceEpoch() + ms) * 1'000'000;
+}
+
+DirectoryEntry file(const QString& name, qint64 offsetMs = 0, qint64 size = 100)
+{
+    return {name, atOffsetMs(offsetMs), size};
+}
+
+// Probes that answer from tables and record what was asked.
+struct FakeFiles {
+    QSet<QString> flagged;
+    QSet<QString> unflaggable; // not readable as PNG: no value
+    QSet<QString> unfinished;
+    mutable QStringList flagQueries;
+
+    ScreenshotProbes probes() const
+    {
+        return {[this](const QString& path) -> std::optional<bool> {
+                    flagQueries.append(path);
+                    if (unflaggable.contains(path))
+                        return std::nullopt;
+                    return flagged.contains(path);
+                },
+                [this](const QString& path) { return !unfinished.contains(path); }};
+    }
+};
+
+TEST(ScreenshotNameMarkers, MatchEveryMarkerInAnyCaseAndCanonicalForm)
+{
+    const QStringList screenshotNames{
+        QStringLiteral("Screenshot from 2026-12-06 10-00-00.png"),
+        QStringLiteral("Screen Shot 2026-12-06 at 10.00.00.png"),
+        QStringLiteral("Capture.PNG"),
+        QStringLiteral("Bildschirmfoto vom 2026-12-06.png"),
+        QStringLiteral("Schermafbeelding 2026-12-06.png"),
+        QStringLiteral("Skjermbilde 2026-12-06.png"),
+        QStringLiteral("Skärmavbild 2026-12-06.png"),
+        QStringLiteral("SKÄRMAVBILD.png"),
+        QStringLiteral("Ska\u0308rmavbild 2026-12-06.png"), // a + combining diaeresis
+        QStringLiteral("Ekran Resmi 2026-12-06.png"),
+        QStringLiteral("Kapture 2026-12-06.png"),
+        QStringLiteral("Captura de pantalla.png"),
+        QStringLiteral("window-capture.png"),
+    };
+    for (const QString& name : screenshotNames)
+        EXPECT_TRUE(hasScreenshotNameMarker(name)) << name.toStdString();
+
+    for (const char* name : {"IMG_0001.png", "holiday.png", "scree nshot.png", "skarm.png", "capt.png"})
+        EXPECT_FALSE(hasScreenshotNameMarker(QString::fromUtf8(name))) << name;
+}
+
+TEST(ScreenshotCandidate, NeedsAPngCreatedNoEarlierThanTwoSecondsBeforeTheStart)
+{
+    const FakeFiles files;
+    const auto candidate = [&](const DirectoryEntry& entry) {
+        return isScreenshotCandidate(QStringLiteral("/shots"), entry, start, files.probes());
+    };
+    EXPECT_TRUE(candidate(file(QStringLiteral("Screenshot 1.png"))));
+    EXPECT_TRUE(candidate(file(QStringLiteral("Screenshot 2.PNG"))));
+    EXPECT_TRUE(candidate(file(QStringLiteral("Screenshot 3.Png"), -1500)));
+    EXPECT_TRUE(candidate(file(QStringLiteral("Screenshot 4.png"), -2000)));
+    EXPECT_FALSE(candidate(file(QStringLiteral("Screenshot 5.png"), -2500)));
+    EXPECT_FALSE(candidate(file(QStringLiteral("Screenshot 6.jpg"))));
+    EXPECT_FALSE(candidate(file(QStringLiteral("Screenshot 7"))));
+    EXPECT_FALSE(candidate(file(QStringLiteral(".png"))));
+    EXPECT_FALSE(candidate(DirectoryEntry{QStringLiteral("Screenshot 8.png"), std::nullopt, 100}))
+        << "an unreadable creation date counts as the distant past";
+}
+
+TEST(ScreenshotCandidate, ANameWithoutMarkerNeedsTheScreenCaptureFlag)
+{
+    FakeFiles files;
+    files.flagged.insert(QStringLiteral("/shots/IMG_0002.png"));
+    files.unflaggable.insert(QStringLiteral("/shots/IMG_0003.png"));
+    const auto candidate = [&](const QString& name) {
+        return isScreenshotCandidate(QStringLiteral("/shots"), file(name), start, files.probes());
+    };
+    EXPECT_FALSE(candidate(QStringLiteral("IMG_0001.png")));
+    EXPECT_TRUE(candidate(QStringLiteral("IMG_0002.png")));
+    EXPECT_FALSE(candidate(QStringLiteral("IMG_0003.png")));
+}
+
+TEST(ScreenshotScan, AcceptsNewScreenshotsOldestFirstStableForEqualDates)
+{
+    const FakeFiles files;
+    std::vector<DirectoryEntry> entries{
+        file(QStringLiteral("Screenshot c.png"), 300),  file(QStringLiteral("Screenshot a.png"), 100),
+        file(QStringLiteral("notes.txt"), 50),          file(QStringLiteral("Screenshot b2.png"), 200),
+        file(QStringLiteral("Screenshot b1.png"), 200), file(QStringLiteral("Screenshot old.png"), -60'000),
+    };
+    const ScanResult result =
+        scanForNewScreenshots(QStringLiteral("/shots"), entries, start, {}, files.probes());
+    EXPECT_EQ(result.accepted, (QStringList{"/shots/Screenshot a.png", "/shots/Screenshot b2.png",
+                                            "/shots/Screenshot b1.png", "/shots/Screenshot c.png"}));
+    EXPECT_FALSE(result.hasUnfinished);
+}
+
+TEST(ScreenshotScan, SkipsSeenFilesWithoutReadingThem)
+{
+    FakeFiles files;
+    const QSet<QString> seen{QStringLiteral("/shots/IMG_1.png"), QStringLiteral("/shots/Screenshot 1.png")};
+    files.flagged = {QStringLiteral("/shots/IMG_1.png"), QStringLiteral("/shots/IMG_2.png")};
+    std::vector<DirectoryEntry> entries{file(QStringLiteral("IMG_1.png"), 1),
+                                        file(QStringLiteral("Screenshot 1.png"), 2),
+                                        file(QStringLiteral("IMG_2.png"), 3)};
+    const ScanResult result =
+        scanForNewScreenshots(QStringLiteral("/shots"), entries, start, seen, files.probes());
+    EXPECT_EQ(result.accepted, QStringList{"/shots/IMG_2.png"});
+    EXPECT_EQ(files.flagQueries, QStringList{"/shots/IMG_2.png"});
+}
+
+TEST(ScreenshotScan, EmptyAndHalfWrittenFilesWaitUnmarked)
+{
+    FakeFiles files;
+    files.unfinished.insert(QStringLiteral("/shots/Screenshot half.png"));
+    std::vector<DirectoryEntry> entries{
+        file(QStringLiteral("Screenshot empty.png"), 1, 0),
+        DirectoryEntry{QStringLiteral("Screenshot unknown size.png"), atOffsetMs(2), std::nullopt},
+        file(QStringLiteral("Screenshot half.png"), 3),
+        file(QStringLiteral("Screenshot done.png"), 4),
+    };
+    const ScanResult result =
+        scanForNewScreenshots(QStringLiteral("/shots/"), entries, start, {}, files.probes());
+    EXPECT_EQ(result.accepted, QStringList{"/shots/Screenshot done.png"});
+    EXPECT_TRUE(result.hasUnfinished);
+
+    // Once the writer has finished, the same file is accepted.
+    files.unfinished.clear();
+    entries[0].size = 10;
+    const ScanResult later =
+        scanForNewScreenshots(QStringLiteral("/shots"), entries, start,
+                              {QStringLiteral("/shots/Screenshot done.png")}, files.probes());
+    EXPECT_EQ(later.accepted, (QStringList{"/shots/Screenshot empty.png", "/shots/Screenshot half.png"}));
+    EXPECT_TRUE(later.hasUnfinished) << "the file of unknown size still waits";
+}
+
+TEST(ScreenshotFileIsComplete, APngIsCompleteOnlyOnceItsEndIsWritten)
+{
+    QTemporaryDir dir;
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(image.save(&buffer, "PNG"));
+
+    const QString path = dir.filePath(QStringLiteral("shot.png"));
+    test::writeFile(path, png);
+    EXPECT_TRUE(screenshotFileIsComplete(path));
+    for (const qsizetype cut :
+         {qsizetype(1), qsizetype(12), png.size() / 2, qsizetype(8), qsizetype(3), png.size()}) {
+        test::writeFile(path, png.left(png.size() - cut));
+        EXPECT_FALSE(screenshotFileIsComplete(path)) << "cut " << cut;
+    }
+    test::writeFile(path, "\xff\xd8\xff\xe0 a JPEG under a png name");
+    EXPECT_TRUE(screenshotFileIsComplete(path)) << "a file that is not a PNG is taken as it is";
+    EXPECT_FALSE(screenshotFileIsComplete(dir.filePath(QStringLiteral("missing.png"))));
+}
+
+} // namespace
