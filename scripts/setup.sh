@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     g++ cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     desktop-file-utils
 )

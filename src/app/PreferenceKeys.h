@@ -49,11 +49,26 @@ inline constexpr PreferenceKey savedFolders{"savedFolders_v2", Text, false, fals
 inline constexpr PreferenceKey activeTab{"activeTab", Text, false, false, "Default"};
 
 inline constexpr std::array allKeys{
-    showPopup,          autoMove,          launchAtLogin,        isGlobalRenamingEnabled,
-    globalNamingPrefix, globalIncludeDate, globalFileFormat,     thumbnailDuration,
-    isClipboardSyncEnabled, clipboardSyncFolder, quickCreateEnabled, quickCreateBaseFolder,
-    popupSoundEnabled,  clipboardSoundEnabled, popupSoundLevel,  clipboardSoundLevel,
-    isPaused,           folderBookmark,    selectedFolderID,     savedFolders,
+    showPopup,
+    autoMove,
+    launchAtLogin,
+    isGlobalRenamingEnabled,
+    globalNamingPrefix,
+    globalIncludeDate,
+    globalFileFormat,
+    thumbnailDuration,
+    isClipboardSyncEnabled,
+    clipboardSyncFolder,
+    quickCreateEnabled,
+    quickCreateBaseFolder,
+    popupSoundEnabled,
+    clipboardSoundEnabled,
+    popupSoundLevel,
+    clipboardSoundLevel,
+    isPaused,
+    folderBookmark,
+    selectedFolderID,
+    savedFolders,
     activeTab,
 };
 

@@ -142,11 +142,26 @@ bool Preferences::hasStoredValue(const PreferenceKey& key) const
     return m_settings->contains(keyName(key));
 }
 
-void Preferences::setBool(const PreferenceKey& key, bool value) { write(key, value); }
-void Preferences::setText(const PreferenceKey& key, const QString& value) { write(key, value); }
-void Preferences::setData(const PreferenceKey& key, const QByteArray& value) { write(key, value); }
-void Preferences::setDouble(const PreferenceKey& key, double value) { write(key, value); }
-void Preferences::removeValue(const PreferenceKey& key) { write(key, QVariant()); }
+void Preferences::setBool(const PreferenceKey& key, bool value)
+{
+    write(key, value);
+}
+void Preferences::setText(const PreferenceKey& key, const QString& value)
+{
+    write(key, value);
+}
+void Preferences::setData(const PreferenceKey& key, const QByteArray& value)
+{
+    write(key, value);
+}
+void Preferences::setDouble(const PreferenceKey& key, double value)
+{
+    write(key, value);
+}
+void Preferences::removeValue(const PreferenceKey& key)
+{
+    write(key, QVariant());
+}
 
 void Preferences::write(const PreferenceKey& key, const QVariant& value)
 {

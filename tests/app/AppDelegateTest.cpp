@@ -4,6 +4,7 @@
 #include "app/Preferences.h"
 #include "detect/FolderMonitor.h"
 #include "platform/LoginItemService.h"
+#include "support/FakeServices.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,81 +18,7 @@ using namespace quillary;
 
 namespace {
 
-class FakeLoginItems final : public LoginItemService {
-public:
-    explicit FakeLoginItems(Status initial, std::optional<QString> failure = std::nullopt)
-        : current(initial)
-        , registerFailure(std::move(failure))
-    {
-    }
-    Status status() const override { return current; }
-    std::optional<QString> registerApp() override
-    {
-        ++registerCalls;
-        if (!registerFailure)
-            current = Status::enabled;
-        return registerFailure;
-    }
-    std::optional<QString> unregisterApp() override
-    {
-        ++unregisterCalls;
-        current = Status::notRegistered;
-        return std::nullopt;
-    }
-
-    Status current;
-    std::optional<QString> registerFailure;
-    int registerCalls = 0;
-    int unregisterCalls = 0;
-};
-
-class FakeInteraction final : public Interaction {
-public:
-    int runModal(const ModalAlert& alert) override
-    {
-        alerts.append(alert);
-        return answer;
-    }
-    void openUrl(const QUrl& url) override { openedUrls.append(url); }
-
-    int answer = 1;
-    QList<ModalAlert> alerts;
-    QList<QUrl> openedUrls;
-};
-
-class AppDelegateTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        savedHome = qgetenv("HOME");
-        qputenv("HOME", home.path().toUtf8());
-    }
-    void TearDown() override { qputenv("HOME", savedHome); }
-
-    // Builds a delegate with fake services, kept observable through `items` and `interaction`.
-    // Without a screenshot tool's folder it watches the home Desktop.
-    std::unique_ptr<AppDelegate> makeDelegate(LoginItemService::Status status,
-                                              std::optional<QString> failure = std::nullopt)
-    {
-        AppServices services;
-        auto fakeItems = std::make_unique<FakeLoginItems>(status, std::move(failure));
-        items = fakeItems.get();
-        services.loginItems = std::move(fakeItems);
-        auto fakeInteraction = std::make_unique<FakeInteraction>();
-        interaction = fakeInteraction.get();
-        services.interaction = std::move(fakeInteraction);
-        services.screenshotFolder = [this] { return screenshotFolder; };
-        return std::make_unique<AppDelegate>(store, std::move(services));
-    }
-
-    QTemporaryDir home;
-    QTemporaryDir config;
-    QByteArray savedHome;
-    Preferences store{config.filePath(QStringLiteral("Quillary.conf"))};
-    FakeLoginItems* items = nullptr;
-    FakeInteraction* interaction = nullptr;
-    QString screenshotFolder;
-};
+class AppDelegateTest : public ::testing::Test, public test::DelegateHarness {};
 
 TEST_F(AppDelegateTest, FirstLaunchWatchesTheHomeDesktopAndRegistersNoLoginItem)
 {

@@ -1,0 +1,232 @@
+// The delegate's watch and scan, end to end: a real folder, the real monitor, the real clock.
+#include "app/AppDelegate.h"
+#include "app/NotificationCenter.h"
+#include "support/FakeServices.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QSignalSpy>
+#include <QThread>
+
+#include <sys/stat.h>
+
+using namespace quillary;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray pngBytes(const QString& software = {})
+{
+    QImage image(32, 24, QImage::Format_RGB32);
+    image.fill(Qt::darkMagenta);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!software.isEmpty())
+        writer.setText(QStringLiteral("Software"), software);
+    writer.write(image);
+    return bytes;
+}
+
+class ScreenshotDetectionTest : public ::testing::Test, public test::DelegateHarness {
+protected:
+    void SetUp() override
+    {
+        screenshotFolder = home.filePath(QStringLiteral("Pictures/Screenshots"));
+        delegate = makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        ASSERT_TRUE(QFileInfo(screenshotFolder).isDir()) << "a missing screenshot folder is created";
+    }
+
+    QString shot(const QString& name) const { return screenshotFolder + u'/' + name; }
+    QStringList queuedPaths() const
+    {
+        QStringList paths;
+        for (const QUrl& url : delegate->screenshotQueue())
+            paths.append(url.toLocalFile());
+        return paths;
+    }
+    bool waitForQueueLength(qsizetype length, std::chrono::milliseconds timeout = 3000ms)
+    {
+        return test::waitUntil([&] { return delegate->screenshotQueue().size() >= length; }, timeout) &&
+               delegate->screenshotQueue().size() == length;
+    }
+
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(ScreenshotDetectionTest, NewScreenshotsAreQueuedOnceOldestFirst)
+{
+    QElapsedTimer clock;
+    clock.start();
+    test::writeFile(shot(QStringLiteral("Screenshot from 2026-12-06 10-00-00.png")), pngBytes());
+    ASSERT_TRUE(waitForQueueLength(1));
+    EXPECT_LT(clock.elapsed(), 1000) << "queued within half a second of the last write, plus slack";
+
+    test::writeFile(shot(QStringLiteral("IMG_0001.png")), pngBytes());
+    test::writeFile(shot(QStringLiteral("IMG_0002.png")), pngBytes(QStringLiteral("gnome-screenshot")));
+    QThread::msleep(20);
+    test::writeFile(shot(QStringLiteral("Bildschirmfoto 2.PNG")), pngBytes());
+    ASSERT_TRUE(waitForQueueLength(3));
+    test::processEventsFor(600ms); // later scans from the same burst add nothing
+    EXPECT_EQ(queuedPaths(), (QStringList{shot(QStringLiteral("Screenshot from 2026-12-06 10-00-00.png")),
+                                          shot(QStringLiteral("IMG_0002.png")),
+                                          shot(QStringLiteral("Bildschirmfoto 2.PNG"))}));
+    EXPECT_FALSE(delegate->seenScreenshotPaths().contains(shot(QStringLiteral("IMG_0001.png"))));
+}
+
+TEST_F(ScreenshotDetectionTest, AnEmptyFileIsPickedUpOnceItHasContent)
+{
+    test::writeFile(shot(QStringLiteral("Screenshot empty.png")), {});
+    test::processEventsFor(700ms);
+    EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
+    EXPECT_FALSE(delegate->seenScreenshotPaths().contains(shot(QStringLiteral("Screenshot empty.png"))));
+
+    test::writeFile(shot(QStringLiteral("Screenshot empty.png")), pngBytes());
+    EXPECT_TRUE(waitForQueueLength(1));
+}
+
+TEST_F(ScreenshotDetectionTest, AHalfWrittenPngIsTakenWhenFinishedEvenWithoutAnotherEvent)
+{
+    const QByteArray png = pngBytes();
+    QFile file(shot(QStringLiteral("Screenshot slow.png")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(png.left(png.size() / 2));
+    file.flush();
+    test::processEventsFor(900ms);
+    EXPECT_TRUE(delegate->screenshotQueue().isEmpty()) << "half a PNG is never handed on";
+
+    // Writing without closing makes no folder event: only the follow-up scans can see it.
+    file.write(png.mid(png.size() / 2));
+    file.flush();
+    EXPECT_TRUE(waitForQueueLength(1, 2000ms));
+    file.close();
+    test::processEventsFor(600ms);
+    EXPECT_EQ(delegate->screenshotQueue().size(), 1);
+}
+
+TEST_F(ScreenshotDetectionTest, PausingDropsEventsAndResumingCatchesUp)
+{
+    store.setBool(prefs::isPaused, true);
+    test::writeFile(shot(QStringLiteral("Screenshot paused.png")), pngBytes());
+    test::processEventsFor(800ms);
+    EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
+    EXPECT_TRUE(delegate->seenScreenshotPaths().isEmpty());
+
+    store.setBool(prefs::isPaused, false);
+    QThread::msleep(20);
+    test::writeFile(shot(QStringLiteral("Screenshot resumed.png")), pngBytes());
+    ASSERT_TRUE(waitForQueueLength(2));
+    EXPECT_EQ(queuedPaths(), (QStringList{shot(QStringLiteral("Screenshot paused.png")),
+                                          shot(QStringLiteral("Screenshot resumed.png"))}));
+}
+
+TEST_F(ScreenshotDetectionTest, WithoutThePopupAScreenshotIsOnlyMarkedSeen)
+{
+    store.setBool(prefs::showPopup, false);
+    test::writeFile(shot(QStringLiteral("Screenshot quiet.png")), pngBytes());
+    ASSERT_TRUE(test::waitUntil([&] { return !delegate->seenScreenshotPaths().isEmpty(); }));
+    EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
+
+    store.setBool(prefs::showPopup, true); // does not bring it back
+    test::writeFile(shot(QStringLiteral("other.txt")), "x");
+    test::processEventsFor(700ms);
+    EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
+}
+
+TEST_F(ScreenshotDetectionTest, TheSeenSetSurvivesARestartOfTheWatch)
+{
+    test::writeFile(shot(QStringLiteral("Screenshot one.png")), pngBytes());
+    ASSERT_TRUE(waitForQueueLength(1));
+    delegate->startWatching();
+    test::writeFile(shot(QStringLiteral("unrelated.txt")), "x");
+    test::processEventsFor(700ms);
+    EXPECT_EQ(delegate->screenshotQueue().size(), 1);
+}
+
+TEST_F(ScreenshotDetectionTest, AScanOfAMissingFolderSaysWhy)
+{
+    testing::internal::CaptureStdout();
+    delegate->scanWatchedFolder(QUrl::fromLocalFile(home.filePath(QStringLiteral("gone"))));
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(output.rfind("❌ Monitor Error: ", 0), 0u) << output;
+    EXPECT_NE(output.find("No such file or directory"), std::string::npos) << output;
+}
+
+TEST_F(ScreenshotDetectionTest, ACustomFolderIsWatchedUntilItDisappears)
+{
+    const QString custom = home.filePath(QStringLiteral("My Shots"));
+    ASSERT_TRUE(QDir().mkpath(custom));
+    QSignalSpy changed(&NotificationCenter::defaultCenter(), &NotificationCenter::quillaryWatchStateChanged);
+
+    delegate->setCustomWatchFolder(QUrl::fromLocalFile(custom));
+    EXPECT_EQ(store.dataValue(prefs::folderBookmark), custom.toUtf8());
+    EXPECT_EQ(delegate->currentWatchURL().toLocalFile(), custom);
+    EXPECT_TRUE(delegate->isUsingCustomWatchFolder());
+    EXPECT_EQ(changed.count(), 1);
+
+    test::writeFile(custom + QStringLiteral("/Screenshot custom.png"), pngBytes());
+    ASSERT_TRUE(waitForQueueLength(1));
+
+    // A folder that cannot be bookmarked leaves the previous choice in place.
+    delegate->setCustomWatchFolder(QUrl::fromLocalFile(home.filePath(QStringLiteral("nowhere"))));
+    EXPECT_EQ(delegate->currentWatchURL().toLocalFile(), custom);
+
+    ASSERT_TRUE(QDir(custom).removeRecursively());
+    delegate->startWatching();
+    EXPECT_EQ(delegate->currentWatchURL().toLocalFile(), screenshotFolder);
+    EXPECT_FALSE(delegate->isUsingCustomWatchFolder());
+    EXPECT_EQ(store.dataValue(prefs::folderBookmark), custom.toUtf8())
+        << "the bookmark stays for the next start";
+}
+
+TEST_F(ScreenshotDetectionTest, AFolderThatBecomesReadableIsActiveAfterARestart)
+{
+    screenshotFolder = home.filePath(QStringLiteral("blocked"));
+    test::writeFile(screenshotFolder, "a file where the folder should be");
+    delegate->startWatching();
+    EXPECT_EQ(delegate->watchStatus(), WatchStatus::noAccess);
+
+    ASSERT_TRUE(QFile::remove(screenshotFolder));
+    delegate->startWatching();
+    EXPECT_EQ(delegate->watchStatus(), WatchStatus::active);
+}
+
+TEST_F(ScreenshotDetectionTest, ARefusedWatchShowsThePermissionAlertOnce)
+{
+    const QString locked = home.filePath(QStringLiteral("Locked"));
+    ASSERT_TRUE(QDir().mkpath(locked));
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0), 0);
+    interaction->answer = 0; // "Open System Settings"
+    QSignalSpy changed(&NotificationCenter::defaultCenter(), &NotificationCenter::quillaryWatchStateChanged);
+    {
+        test::PermissionBitsEnforced enforced;
+        if (!enforced.isEffective())
+            GTEST_SKIP() << "running as root without the means to lower its file-permission override";
+        delegate->setCustomWatchFolder(QUrl::fromLocalFile(locked));
+    }
+    EXPECT_EQ(delegate->watchStatus(), WatchStatus::noAccess);
+    ASSERT_TRUE(test::waitUntil([&] { return !interaction->alerts.isEmpty(); }));
+    test::processEventsFor(200ms);
+    ::chmod(QFile::encodeName(locked).constData(), 0700);
+
+    ASSERT_EQ(interaction->alerts.size(), 1);
+    const ModalAlert& alert = interaction->alerts.first();
+    EXPECT_EQ(alert.messageText, "Permission Required");
+    EXPECT_EQ(alert.informativeText, "Quillary needs access to your Locked folder to monitor for "
+                                     "screenshots.\n\nPlease ensure Quillary has "
+                                     "'Files and Folders' access in System Settings > Privacy & Security.");
+    EXPECT_EQ(alert.buttons, (QStringList{"Open System Settings", "Dismiss"}));
+    EXPECT_EQ(interaction->openedUrls, QList<QUrl>{QUrl::fromLocalFile(home.path())});
+    EXPECT_EQ(changed.count(), 2) << "once for the restart, once for the refusal";
+    EXPECT_EQ(delegate->watchStatus(), WatchStatus::noAccess);
+}
+
+} // namespace
