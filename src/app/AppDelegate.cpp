@@ -6,10 +6,16 @@
 #include "app/Preferences.h"
 #include "detect/FolderMonitor.h"
 #include "detect/ScreenshotScan.h"
+#include "folders/SavedFolders.h"
+#include "folders/StandardFolders.h"
+#include "handle/CuePlayer.h"
+#include "handle/NamingRule.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FolderBookmark.h"
 #include "platform/LoginItemService.h"
+#include "platform/Trash.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -19,10 +25,6 @@ namespace quillary {
 namespace {
 
 QPointer<AppDelegate> sharedDelegate;
-
-constexpr auto scanDelay = std::chrono::milliseconds(400);
-constexpr auto followUpInterval = std::chrono::milliseconds(500);
-constexpr qint64 followUpWindowMs = 10'000;
 
 // The access probe: whether the folder can be listed. The listing itself is not needed.
 bool canListDirectory(const QString& path)
@@ -43,14 +45,9 @@ AppDelegate::AppDelegate(Preferences& store, AppServices services, QObject* pare
     : QObject(parent)
     , m_store(store)
     , m_services(std::move(services))
+    , m_scanScheduler([this](const QUrl& folder) { scanWatchedFolder(folder); }, [this] { return isPaused(); })
 {
     registerDefaultSettings(m_store);
-    m_followUpTimer.setSingleShot(true);
-    m_followUpTimer.setInterval(followUpInterval);
-    connect(&m_followUpTimer, &QTimer::timeout, this, [this] {
-        if (!isPaused())
-            scanWatchedFolder(m_followUpFolder);
-    });
 }
 
 AppDelegate::~AppDelegate()
@@ -185,17 +182,7 @@ void AppDelegate::handleFolderChange(const QUrl& folder)
     // Runs on the monitor's thread. The pause test is made now, when the event arrives.
     if (isPaused())
         return;
-    QMetaObject::invokeMethod(
-        this, [this, folder] { scheduleScan(folder, false); }, Qt::QueuedConnection);
-}
-
-void AppDelegate::scheduleScan(const QUrl& folder, bool isFollowUp)
-{
-    QTimer::singleShot(scanDelay, this, [this, folder, isFollowUp] {
-        if (!isFollowUp)
-            m_followUpUntil = QDateTime(); // a fresh event opens a fresh retry window
-        scanWatchedFolder(folder);
-    });
+    QMetaObject::invokeMethod(this, [this, folder] { m_scanScheduler.folderChanged(folder); }, Qt::QueuedConnection);
 }
 
 void AppDelegate::scanWatchedFolder(const QUrl& folder)
@@ -214,40 +201,110 @@ void AppDelegate::scanWatchedFolder(const QUrl& folder)
         queuedAny = handleNewScreenshot(QUrl::fromLocalFile(file)) || queuedAny;
     }
     if (queuedAny) {
-        refreshStatusItem();
-        showPopupForQueueHead(false);
+        startPopupForScan();
         emit screenshotQueueChanged();
     }
-    scheduleFollowUpScan(folder, result.hasUnfinished);
-}
-
-void AppDelegate::scheduleFollowUpScan(const QUrl& folder, bool hasUnfinished)
-{
-    // Some tools finish writing a file without any further folder event, so an unfinished
-    // screenshot is looked at again for a while rather than waiting for the next event.
-    if (!hasUnfinished) {
-        m_followUpUntil = QDateTime();
-        return;
-    }
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (!m_followUpUntil.isValid())
-        m_followUpUntil = now.addMSecs(followUpWindowMs);
-    if (now >= m_followUpUntil || m_followUpTimer.isActive())
-        return;
-    m_followUpFolder = folder;
-    m_followUpTimer.start();
+    m_scanScheduler.scanFinished(result.hasUnfinished);
 }
 
 // MARK: - Dispatch
 
 bool AppDelegate::handleNewScreenshot(const QUrl& file)
 {
-    // Only the card's queue exists so far; moving into folders comes with the folder model.
+    // "showPopup" wins when both modes are on.
     if (m_store.boolValue(prefs::showPopup)) {
         m_screenshotQueue.append(file);
         return true;
     }
+    if (m_store.boolValue(prefs::autoMove)) {
+        if (const auto folder = findSavedFolder(m_store, m_store.textValue(prefs::selectedFolderID)))
+            moveScreenshot(file, *folder);
+    }
     return false;
+}
+
+void AppDelegate::startPopupForScan()
+{
+    refreshStatusItem();
+    if (m_store.boolValue(prefs::popupSoundEnabled))
+        playCue(QStringLiteral("Glass"), prefs::popupSoundLevel);
+    showPopupForQueueHead(false);
+}
+
+void AppDelegate::moveScreenshot(const QUrl& file, const FolderConfig& folder)
+{
+    const std::optional<QString> renamedTo =
+        m_mover.moveScreenshot(file.toLocalFile(), configDirectoryURL(folder), effectiveNamingRule(folder, m_store));
+    // Our own output must never be taken for a new screenshot.
+    if (renamedTo)
+        m_seenScreenshotPaths.insert(*renamedTo);
+}
+
+void AppDelegate::popupMove(const QUrl& file, const QString& folderID)
+{
+    if (const auto folder = findSavedFolder(m_store, folderID))
+        moveScreenshot(file, *folder);
+    advanceQueue();
+}
+
+void AppDelegate::popupDelete(const QUrl& file)
+{
+    (void)moveToTrash(file.toLocalFile()); // a file that cannot be trashed stays where it is
+    advanceQueue();
+}
+
+void AppDelegate::advanceQueue()
+{
+    if (!m_screenshotQueue.isEmpty())
+        m_screenshotQueue.removeFirst();
+    refreshStatusItem();
+    showPopupForQueueHead(false);
+    emit screenshotQueueChanged();
+}
+
+void AppDelegate::quickCreateFolder()
+{
+    Interaction* interaction = m_services.interaction.get();
+    if (!interaction)
+        return;
+    if (!m_store.boolValue(prefs::quickCreateEnabled)) {
+        interaction->beep();
+        return;
+    }
+    const QString baseName = m_store.textValue(prefs::quickCreateBaseFolder);
+    const ModalAlert alert{QStringLiteral("Create Folder"),
+                           QStringLiteral("Enter a folder name to create inside ") + baseName + u'.',
+                           {QStringLiteral("Save"), QStringLiteral("Cancel")}};
+    const std::optional<QString> typed = interaction->runTextPrompt(alert, QStringLiteral("Folder name"));
+    if (!typed)
+        return;
+    QString name = typed->trimmed();
+    name.replace(u'/', u'-').replace(u':', u'-');
+    if (name.isEmpty())
+        return;
+
+    const QString directory = QDir(standardDirectoryURL(baseName).toLocalFile()).filePath(name);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(directory.toStdString()), error);
+    if (error) {
+        printLine(QStringLiteral("❌ Create folder failed: ") + QString::fromStdString(error.message()));
+        interaction->beep();
+        return;
+    }
+    if (registerQuickCreatedFolder(m_store, name, baseName) == QuickCreateRegistration::duplicate)
+        interaction->beep();
+}
+
+void AppDelegate::playCue(const QString& soundName, const PreferenceKey& levelKey)
+{
+    if (m_services.cues)
+        m_services.cues->playCue(soundName, m_store.textValue(levelKey));
+}
+
+void AppDelegate::waitForMoves()
+{
+    m_mover.waitForDone();
+    QCoreApplication::sendPostedEvents(&m_mover);
 }
 
 // MARK: - Status item, card and clipboard

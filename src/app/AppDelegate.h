@@ -2,6 +2,8 @@
 
 #include "app/PreferenceKeys.h"
 #include "app/WatchStatus.h"
+#include "detect/ScanScheduler.h"
+#include "handle/ScreenshotMover.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -23,15 +25,23 @@ class QWidget;
 
 namespace quillary {
 
+class CuePlayer;
 class FolderMonitor;
 class Interaction;
+struct FolderConfig;
 class LoginItemService;
 class Preferences;
 
 // The services of the user's session that the delegate calls out to; tests replace them.
 struct AppServices {
+    AppServices();
+    ~AppServices();
+    AppServices(AppServices&&) noexcept;
+    AppServices& operator=(AppServices&&) noexcept;
+
     std::unique_ptr<LoginItemService> loginItems;
     std::unique_ptr<Interaction> interaction;
+    std::unique_ptr<CuePlayer> cues;
     // Where the desktop's screenshot tool saves (an absolute path; the home Desktop at worst).
     std::function<QString()> screenshotFolder;
 
@@ -70,6 +80,14 @@ public:
 
     // What happens to a new screenshot; reports whether it was queued for the card.
     bool handleNewScreenshot(const QUrl& file);
+    void moveScreenshot(const QUrl& file, const FolderConfig& folder);
+    // The card's actions on the screenshot it shows: file it, trash it, or make a new folder.
+    void popupMove(const QUrl& file, const QString& folderID);
+    void popupDelete(const QUrl& file);
+    void quickCreateFolder();
+    void playCue(const QString& soundName, const PreferenceKey& levelKey);
+    // Blocks until the moves and conversions started so far are done.
+    void waitForMoves();
 
     // Status item, card and clipboard.
     void setupStatusItem();
@@ -92,8 +110,8 @@ signals:
 
 private:
     void stopWatching();
-    void scheduleScan(const QUrl& folder, bool isFollowUp);
-    void scheduleFollowUpScan(const QUrl& folder, bool hasUnfinished);
+    void startPopupForScan();
+    void advanceQueue();
 
     Preferences& m_store;
     AppServices m_services;
@@ -117,10 +135,8 @@ private:
     QPointer<QMenu> m_statusMenu;
     QPointer<QAction> m_pauseMenuItem;
 
-    // Unfinished screenshots are looked at again every half second until this moment.
-    QDateTime m_followUpUntil;
-    QUrl m_followUpFolder;
-    QTimer m_followUpTimer;
+    ScanScheduler m_scanScheduler;
+    ScreenshotMover m_mover;
 };
 
 } // namespace quillary

@@ -1,17 +1,24 @@
 #include "app/AppDelegate.h"
 
 #include "app/Interaction.h"
+#include "handle/CuePlayer.h"
 #include "platform/LoginItemService.h"
 #include "platform/ScreenshotLocation.h"
 #include "ui/WidgetInteraction.h"
 
 namespace quillary {
 
+AppServices::AppServices() = default;
+AppServices::~AppServices() = default;
+AppServices::AppServices(AppServices&&) noexcept = default;
+AppServices& AppServices::operator=(AppServices&&) noexcept = default;
+
 AppServices AppServices::createDefault()
 {
     AppServices services;
     services.loginItems = LoginItemService::createDefault();
     services.interaction = std::make_unique<WidgetInteraction>();
+    services.cues = std::make_unique<CuePlayer>();
     services.screenshotFolder = [] {
         return screenshotSaveFolder(ScreenshotLocationEnvironment::fromProcess());
     };

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <optional>
+
 namespace quillary {
 
 // The contents of a modal alert: a message, details, and buttons with the default first.
@@ -21,7 +23,12 @@ public:
 
     // Shows the alert and waits; returns the index of the chosen button, or -1 when none was.
     virtual int runModal(const ModalAlert& alert) = 0;
+    // The alert with a one-line text field under its texts, the application brought to the front
+    // first. Returns the field's text when the first button was chosen, nothing otherwise.
+    virtual std::optional<QString> runTextPrompt(const ModalAlert& alert, const QString& placeholder) = 0;
     virtual void openUrl(const QUrl& url) = 0;
+    // The system alert sound, for a request that was refused.
+    virtual void beep() = 0;
 
 protected:
     Interaction() = default;

@@ -46,6 +46,8 @@ inline constexpr PreferenceKey isPaused{"isPaused", Boolean, false, false};
 inline constexpr PreferenceKey folderBookmark{"folderBookmark", Data, false};
 inline constexpr PreferenceKey selectedFolderID{"selectedFolderID", Text, false, false, ""};
 inline constexpr PreferenceKey savedFolders{"savedFolders_v2", Text, false, false, "[]"};
+// The folder list text that could not be read, kept when the standard folders replaced it.
+inline constexpr PreferenceKey savedFoldersUnreadable{"savedFolders_v2_unreadable", Text, false, false, ""};
 inline constexpr PreferenceKey activeTab{"activeTab", Text, false, false, "Default"};
 
 inline constexpr std::array allKeys{
@@ -69,6 +71,7 @@ inline constexpr std::array allKeys{
     folderBookmark,
     selectedFolderID,
     savedFolders,
+    savedFoldersUnreadable,
     activeTab,
 };
 

@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/Interaction.h"
 #include "app/Preferences.h"
+#include "handle/ImageLimits.h"
 #include "platform/LoginItemService.h"
 
 #include <QTimer>
@@ -19,6 +20,7 @@ QuillaryApp::QuillaryApp(int& argc, char** argv)
     QApplication::setDesktopFileName(QString::fromLatin1(kAppId));
     // A tray app: closing the settings window or the card must not end the process.
     QApplication::setQuitOnLastWindowClosed(false);
+    applyImageDecodingLimits();
 
     m_delegate = std::make_unique<AppDelegate>(Preferences::standard(), AppServices::createDefault());
 }

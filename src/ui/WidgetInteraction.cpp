@@ -1,7 +1,11 @@
 #include "ui/WidgetInteraction.h"
 
 #include "app/Diagnostics.h"
+#include "ui/TextPromptDialog.h"
+#include "ui/TextPromptDialog.h"
 
+#include <QApplication>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -31,9 +35,23 @@ int WidgetInteraction::runModal(const ModalAlert& alert)
     return static_cast<int>(buttons.indexOf(box.clickedButton()));
 }
 
-void WidgetInteraction::openUrl(const QUrl& url)
+std::optional<QString> WidgetInteraction::runTextPrompt(const ModalAlert& alert, const QString& placeholder)
 {
-    QDesktopServices::openUrl(url);
+    if (QGuiApplication::platformName() == u"offscreen") {
+        printLine(QStringLiteral("⚠️ Quillary: %1: nobody to answer without a display").arg(alert.messageText));
+        return std::nullopt;
+    }
+    TextPromptDialog dialog(alert, placeholder);
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow(); // a tray app is never in front by itself
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.text();
 }
+
+void WidgetInteraction::openUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
+
+void WidgetInteraction::beep() { QApplication::beep(); }
 
 } // namespace quillary

@@ -8,7 +8,9 @@ namespace quillary {
 class WidgetInteraction final : public Interaction {
 public:
     int runModal(const ModalAlert& alert) override;
+    std::optional<QString> runTextPrompt(const ModalAlert& alert, const QString& placeholder) override;
     void openUrl(const QUrl& url) override;
+    void beep() override;
 };
 
 } // namespace quillary

@@ -6,15 +6,29 @@
 
 namespace quillary::test {
 
+namespace {
+
+constexpr const char* sessionVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"};
+
+} // namespace
+
 DelegateHarness::DelegateHarness()
-    : m_savedHome(qgetenv("HOME"))
 {
+    for (const char* name : sessionVariables)
+        m_savedEnvironment.append(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
     qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral(".config")).toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral(".local/share")).toUtf8());
 }
 
 DelegateHarness::~DelegateHarness()
 {
-    qputenv("HOME", m_savedHome);
+    for (qsizetype i = 0; i < m_savedEnvironment.size(); ++i) {
+        if (m_savedEnvironment[i])
+            qputenv(sessionVariables[i], *m_savedEnvironment[i]);
+        else
+            qunsetenv(sessionVariables[i]);
+    }
 }
 
 std::unique_ptr<AppDelegate> DelegateHarness::makeDelegate(LoginItemService::Status status,
@@ -28,6 +42,9 @@ std::unique_ptr<AppDelegate> DelegateHarness::makeDelegate(LoginItemService::Sta
     interaction = fakeInteraction.get();
     services.interaction = std::move(fakeInteraction);
     services.screenshotFolder = [this] { return screenshotFolder; };
+    auto fakeSounds = std::make_unique<FakeSoundOutput>();
+    sounds = fakeSounds.get();
+    services.cues = std::make_unique<CuePlayer>(std::move(fakeSounds));
     return std::make_unique<AppDelegate>(store, std::move(services));
 }
 

@@ -3,7 +3,9 @@
 #include "app/AppDelegate.h"
 #include "app/Interaction.h"
 #include "app/Preferences.h"
+#include "handle/CuePlayer.h"
 #include "platform/LoginItemService.h"
+#include "platform/SoundOutput.h"
 
 #include <QTemporaryDir>
 
@@ -45,14 +47,36 @@ public:
         alerts.append(alert);
         return answer;
     }
+    std::optional<QString> runTextPrompt(const ModalAlert& alert, const QString& placeholder) override
+    {
+        alerts.append(alert);
+        placeholders.append(placeholder);
+        return typedText;
+    }
     void openUrl(const QUrl& url) override { openedUrls.append(url); }
+    void beep() override { ++beeps; }
 
     int answer = 1;
+    std::optional<QString> typedText; // nothing: the prompt was cancelled
     QList<ModalAlert> alerts;
+    QStringList placeholders;
     QList<QUrl> openedUrls;
+    int beeps = 0;
 };
 
-// A throw-away HOME and preference file, and delegates built on fake services.
+// Records what would have been played.
+class FakeSoundOutput final : public SoundOutput {
+public:
+    struct Played {
+        std::shared_ptr<const PcmClip> clip;
+        double volume;
+    };
+    void play(std::shared_ptr<const PcmClip> clip, double volume) override { played.push_back({clip, volume}); }
+
+    std::vector<Played> played;
+};
+
+// A throw-away HOME (with its config and data folders) and preference file, and delegates built on fake services.
 class DelegateHarness {
 public:
     DelegateHarness();
@@ -67,11 +91,12 @@ public:
     Preferences store{config.filePath(QStringLiteral("Quillary.conf"))};
     FakeLoginItems* items = nullptr;
     FakeInteraction* interaction = nullptr;
+    FakeSoundOutput* sounds = nullptr;
     // What the screenshot-folder lookup answers; empty falls back to the home Desktop.
     QString screenshotFolder;
 
 private:
-    QByteArray m_savedHome;
+    QList<std::optional<QByteArray>> m_savedEnvironment;
 };
 
 // While alive, the calling thread is subject to file permission bits even as root (the

@@ -17,4 +17,7 @@ void processEventsFor(std::chrono::milliseconds duration);
 // Writes `bytes` to `path`, replacing the file; fails the test on error.
 void writeFile(const QString& path, const QByteArray& bytes);
 
+// The whole content of `path`, empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
 } // namespace quillary::test

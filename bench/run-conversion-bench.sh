@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Builds the benchmarks, makes the test images (once; they are never committed), runs
+# conversion_bench and, in the same run, times vips and ImageMagick on the same files, then prints
+# the ratios next to their targets:
+#   5120x2880 PNG -> JPEG q90 4:4:4   <= 1.0x vips, <= 0.6x ImageMagick
+#   peak memory of one conversion     <= 2.5x the decoded image
+#   200 screenshots -> JPEG (2 workers) <= 0.5x a shell loop of vips copy
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+RUNS=${RUNS:-7}
+IMAGES=build/bench-images
+# BUILD_DIR: another build folder with the same settings as the bench preset.
+if [ -n "${BUILD_DIR:-}" ]; then
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLARY_BUILD_TESTS=OFF \
+    -DQUILLARY_BUILD_BENCHMARKS=ON >/dev/null
+  cmake --build "$BUILD_DIR" --target conversion_bench -- -j2
+else
+  BUILD_DIR=build/bench
+  cmake --preset bench >/dev/null
+  cmake --build --preset bench --target conversion_bench -- -j2
+fi
+BIN=$BUILD_DIR/bench/conversion_bench
+../shared/tools/make-screenshots "$IMAGES" 200 >/dev/null
+export QUILLARY_BENCH_IMAGES=$PWD/$IMAGES
+
+command -v vips >/dev/null ||
+  { echo "run-conversion-bench: vips is missing (apt-get install libvips-tools)" >&2; exit 1; }
+# The ImageMagick binary itself, not a wrapper that may stand in front of it under the plain name.
+MAGICK=$(command -v magick || command -v convert-im6.q16 || command -v convert) ||
+  { echo "run-conversion-bench: ImageMagick is missing (apt-get install imagemagick)" >&2; exit 1; }
+
+OUT=$(mktemp -d build/bench-out.XXXXXX)
+trap 'rm -rf "$OUT"' EXIT
+
+# median_ms CMD...: median wall time of RUNS runs, in milliseconds (hyperfine when installed).
+median_ms() {
+  if command -v hyperfine >/dev/null; then
+    hyperfine -N --warmup 1 --runs "$RUNS" --export-csv "$OUT/hf.csv" -- "$(printf '%q ' "$@")" >/dev/null
+    awk -F, 'NR == 2 { printf "%.1f\n", $4 * 1000 }' "$OUT/hf.csv"
+    return
+  fi
+  "$@" >/dev/null 2>&1
+  local times=() start end
+  for _ in $(seq "$RUNS"); do
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1
+    end=$(date +%s.%N)
+    times+=("$(echo "$end - $start" | awk '{ print ($1 - $3) * 1000 }')")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END { printf "%.1f\n", t[int((NR + 1) / 2)] }'
+}
+
+vips_loop() {
+  local f name
+  for f in "$IMAGES"/Screenshot*.png; do
+    name=$(basename "$f" .png)
+    vips copy "$f" "$OUT/$name.jpg[Q=90]"
+  done
+}
+
+echo "== conversion_bench"
+"$BIN" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_out_format=csv --benchmark_out="$OUT/ours.csv"
+ours_ms() { awk -F, -v name="\"$1" 'index($1, name) == 1 && $1 ~ /_median"$/ { print $3 }' "$OUT/ours.csv"; }
+ours_5k=$(ours_ms BM_FiveKPngToJpeg)
+ours_batch=$(ours_ms BM_ScreenshotBatchToJpeg)
+
+echo "== reference tools"
+vips_5k=$(median_ms vips copy "$IMAGES/5k.png" "$OUT/vips.jpg[Q=90]")
+magick_5k=$(median_ms "$MAGICK" "$IMAGES/5k.png" -quality 90 "$OUT/magick.jpg")
+start=$(date +%s.%N)
+vips_loop
+vips_batch=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", (b - a) * 1000 }')
+
+echo "== peak memory"
+memory=$("$BIN" --peak-memory "$IMAGES/5k.png")
+echo "$memory"
+memory_ratio=${memory##* }
+
+echo
+echo "== results (median wall times)"
+verdict() { awk -v v="$1" -v max="$2" 'BEGIN { print (v <= max ? "met" : "MISSED") }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+r=$(ratio "$ours_5k" "$vips_5k")
+printf '5k PNG->JPEG: ours %s ms, vips %s ms: %sx (target <= 1.0: %s)\n' "$ours_5k" "$vips_5k" "$r" "$(verdict "$r" 1.0)"
+r=$(ratio "$ours_5k" "$magick_5k")
+printf '5k PNG->JPEG: ours %s ms, ImageMagick %s ms: %sx (target <= 0.6: %s)\n' "$ours_5k" "$magick_5k" "$r" "$(verdict "$r" 0.6)"
+printf 'peak memory: %sx the decoded image (target <= 2.5: %s)\n' "$memory_ratio" "$(verdict "$memory_ratio" 2.5)"
+r=$(ratio "$ours_batch" "$vips_batch")
+printf '200 screenshots: ours %s ms, vips loop %s ms: %sx (target <= 0.5: %s)\n' "$ours_batch" "$vips_batch" "$r" "$(verdict "$r" 0.5)"

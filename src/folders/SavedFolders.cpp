@@ -1,0 +1,118 @@
+#include "folders/SavedFolders.h"
+
+#include "app/Diagnostics.h"
+#include "app/Preferences.h"
+#include "folders/FolderList.h"
+#include "folders/StandardFolders.h"
+
+#include <algorithm>
+
+namespace quillary {
+namespace {
+
+QString standardFolderIcon(const QString& name)
+{
+    if (name == u"Documents")
+        return QStringLiteral("doc.text.fill");
+    if (name == u"Downloads")
+        return QStringLiteral("arrow.down.circle.fill");
+    if (name == u"Pictures")
+        return QStringLiteral("photo.fill");
+    return QStringLiteral("desktopcomputer");
+}
+
+FolderConfig makeFolder(const QString& name, const QString& path, const QString& icon, bool renames)
+{
+    FolderConfig folder;
+    folder.id = QUuid::createUuid();
+    folder.name = name;
+    folder.path = path;
+    folder.icon = icon;
+    folder.isRenamingEnabled = renames;
+    folder.prefix = renames ? QStringLiteral("Quillary") : QString();
+    folder.includeDate = renames;
+    folder.fileFormat = QStringLiteral("png");
+    return folder;
+}
+
+} // namespace
+
+QList<FolderConfig> loadSavedFolders(const Preferences& store)
+{
+    std::optional<FolderList> list = FolderList::fromText(store.textValue(prefs::savedFolders));
+    return list ? std::move(list->folders) : QList<FolderConfig>();
+}
+
+void saveFolders(Preferences& store, const QList<FolderConfig>& folders)
+{
+    store.setText(prefs::savedFolders, FolderList{folders}.toText());
+}
+
+std::optional<FolderConfig> findSavedFolder(const Preferences& store, const QString& idText)
+{
+    for (const FolderConfig& folder : loadSavedFolders(store)) {
+        if (folder.idText() == idText)
+            return folder;
+    }
+    return std::nullopt;
+}
+
+void seedDefaultFolders(Preferences& store)
+{
+    const QString storedText = store.textValue(prefs::savedFolders);
+    const std::optional<FolderList> stored = FolderList::fromText(storedText);
+    QList<FolderConfig> folders = stored ? stored->folders : QList<FolderConfig>();
+
+    const auto namedExactly = [&folders](const QString& name) {
+        return std::find_if(folders.cbegin(), folders.cend(),
+                            [&name](const FolderConfig& folder) { return folder.name == name; });
+    };
+    bool grew = false;
+    for (const QString& name : standardFolderNames()) {
+        if (namedExactly(name) == folders.cend()) {
+            folders.append(makeFolder(name, name, standardFolderIcon(name), false));
+            grew = true;
+        }
+    }
+    if (grew) {
+        // The damaged text is about to be replaced; keep it so the user's folders can be recovered.
+        if (!stored && store.hasStoredValue(prefs::savedFolders) && !storedText.isEmpty()) {
+            store.setText(prefs::savedFoldersUnreadable, storedText);
+            printLine(
+                QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept under "
+                               "savedFolders_v2_unreadable and the standard folders were restored"));
+        }
+        saveFolders(store, folders);
+    }
+
+    const QString selected = store.textValue(prefs::selectedFolderID);
+    const bool selectionExists =
+        std::any_of(folders.cbegin(), folders.cend(),
+                    [&selected](const FolderConfig& f) { return f.idText() == selected; });
+    if (selectionExists)
+        return;
+    if (const auto desktop = namedExactly(QStringLiteral("Desktop")); desktop != folders.cend())
+        store.setText(prefs::selectedFolderID, desktop->idText());
+}
+
+QuickCreateRegistration registerQuickCreatedFolder(Preferences& store, const QString& folderName,
+                                                   const QString& parentName)
+{
+    QList<FolderConfig> folders = loadSavedFolders(store);
+    const QString path = parentName + u'/' + folderName;
+    const QString parentPrefix = parentName + u'/';
+    for (const FolderConfig& folder : folders) {
+        if (folder.path == path || (folder.name == folderName && folder.path.startsWith(parentPrefix)))
+            return QuickCreateRegistration::duplicate;
+    }
+    folders.append(makeFolder(folderName, path, QStringLiteral("folder.fill"), true));
+    saveFolders(store, folders);
+    return QuickCreateRegistration::added;
+}
+
+FolderConfig makeCustomFolder(const QString& name, const QString& parentName)
+{
+    return makeFolder(name, parentName + u'/' + name, QStringLiteral("folder.badge.plus"), true);
+}
+
+} // namespace quillary

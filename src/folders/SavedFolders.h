@@ -1,0 +1,36 @@
+#pragma once
+
+#include "folders/FolderConfig.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace quillary {
+
+class Preferences;
+
+// The stored folder list; absent or unreadable text reads as no folders.
+QList<FolderConfig> loadSavedFolders(const Preferences& store);
+void saveFolders(Preferences& store, const QList<FolderConfig>& folders);
+
+// The first stored folder whose idText() is exactly `idText`.
+std::optional<FolderConfig> findSavedFolder(const Preferences& store, const QString& idText);
+
+// Adds each standard folder no stored record is named after, in order, and saves the list if it
+// grew. An unreadable stored list is first kept under "savedFolders_v2_unreadable" and reported.
+// Then, when the selected id names no record, selects the record named "Desktop" if there is one.
+void seedDefaultFolders(Preferences& store);
+
+enum class QuickCreateRegistration { added, duplicate };
+
+// Stores a folder made by quick-create under `parentName`, unless a record already has its path or
+// has its name somewhere below `parentName`; a duplicate stores nothing. The selection is kept.
+QuickCreateRegistration registerQuickCreatedFolder(Preferences& store, const QString& folderName,
+                                                   const QString& parentName);
+
+// A new custom folder for the settings window to add; neither checked against the list nor saved.
+FolderConfig makeCustomFolder(const QString& name, const QString& parentName);
+
+} // namespace quillary

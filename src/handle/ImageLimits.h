@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace quillary {
+
+// Caps on what a conversion decodes, checked against the header before any pixel is read, so a file
+// that merely claims to be huge cannot exhaust memory.
+inline constexpr int kMaxImageSide = 32768;
+inline constexpr std::int64_t kMaxDecodedImageBytes = std::int64_t(1) << 30;
+// Qt's own cap on one image allocation, in MiB; its default of 128 refuses large 5K and 8K captures.
+inline constexpr int kImageAllocationLimitMiB = 1024;
+
+// Sets Qt's allocation limit to kImageAllocationLimitMiB. Called once at start, before any decoding.
+void applyImageDecodingLimits();
+
+// Whether an image of `size` stays within the caps at 4 bytes per pixel.
+bool fitsDecodingLimits(QSize size);
+
+// The whole image at `path`, upright, or nothing when the file is unreadable, not an image, over the
+// caps, or not complete (truncated, still being written, corrupt data).
+std::optional<QImage> decodeCompleteImage(const QString& path);
+
+// Whether the JPEG file ends with its end-of-image marker (zero padding after it is allowed).
+// Qt decodes a truncated JPEG without failing, filling the rest with grey.
+bool jpegEndsWithEOI(const QString& path);
+
+} // namespace quillary

@@ -1,0 +1,133 @@
+#include "handle/NamingRule.h"
+
+#include "app/Preferences.h"
+#include "folders/FolderConfig.h"
+
+#include <QFile>
+
+#include <dirent.h>
+#include <memory>
+#include <unordered_set>
+
+namespace quillary {
+namespace {
+
+// The longest run of digits read as a number; no folder holds anywhere near 10^18 entries, so a
+// longer run can never be the first free number and is skipped rather than overflowing.
+constexpr qsizetype maxNumberDigits = 18;
+
+QString childPath(const QString& directory, const QString& name)
+{
+    return directory.endsWith(u'/') ? directory + name : directory + u'/' + name;
+}
+
+// Recognises the names "<base>_<number>.<ext>" and gives the number they occupy. Names are matched
+// in their on-disk encoding, so listing a folder decodes none of them.
+class NumberedNameMatcher final {
+public:
+    NumberedNameMatcher(const QString& base, const QString& extension)
+        : m_head(base + u'_')
+        , m_tail(u'.' + extension)
+        , m_encodedHead(QFile::encodeName(m_head))
+        , m_encodedTail(QFile::encodeName(m_tail))
+    {
+    }
+
+    QString render(qint64 number) const
+    {
+        return m_head + QStringLiteral("%1").arg(number, 3, 10, QLatin1Char('0')) + m_tail;
+    }
+
+    // The number the encoded `name` occupies, or 0. Only the exact three-or-more-digit rendering of
+    // a number occupies it: "Quil_0001.png" and "Quil_01.png" occupy nothing.
+    qint64 numberOf(QByteArrayView name) const
+    {
+        const qsizetype digitCount = name.size() - m_encodedHead.size() - m_encodedTail.size();
+        if (digitCount < 3 || digitCount > maxNumberDigits || !name.startsWith(m_encodedHead) ||
+            !name.endsWith(m_encodedTail))
+            return 0;
+        const QByteArrayView digits = name.sliced(m_encodedHead.size(), digitCount);
+        if (digitCount > 3 && digits.front() == '0')
+            return 0;
+        qint64 number = 0;
+        for (const char c : digits) {
+            if (c < '0' || c > '9')
+                return 0;
+            number = number * 10 + (c - '0');
+        }
+        return number;
+    }
+
+private:
+    QString m_head;
+    QString m_tail;
+    QByteArray m_encodedHead;
+    QByteArray m_encodedTail;
+};
+
+// Adds the numbers taken by entries of `directory`, whatever their kind (a dangling symlink too).
+// A folder that cannot be listed adds nothing: a missing one is created by the caller, and in any
+// other case the move refuses to replace what it finds, so a wrong guess loses no file.
+void addListedNumbers(const QString& directory, const NumberedNameMatcher& matcher,
+                      std::unordered_set<qint64>& used)
+{
+    // Plain readdir: Qt's filtered listings stat every entry, several times slower on big folders.
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(QFile::encodeName(directory).constData()), &closedir);
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir.get())) {
+        if (const qint64 number = matcher.numberOf(QByteArrayView(entry->d_name)))
+            used.insert(number);
+    }
+}
+
+} // namespace
+
+NamingRule effectiveNamingRule(const FolderConfig& folder, const Preferences& store)
+{
+    if (store.boolValue(prefs::isGlobalRenamingEnabled)) {
+        return NamingRule{
+            .isRenamingEnabled = true,
+            .prefix = store.textValue(prefs::globalNamingPrefix),
+            .includeDate = store.boolValue(prefs::globalIncludeDate),
+            .fileFormat = store.textValue(prefs::globalFileFormat),
+        };
+    }
+    return NamingRule{
+        .isRenamingEnabled = folder.isRenamingEnabled,
+        .prefix = folder.prefix,
+        .includeDate = folder.includeDate,
+        .fileFormat = folder.fileFormat,
+    };
+}
+
+QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, const QDate& today,
+                          const QSet<QString>& reservedPaths)
+{
+    // A separator in the prefix would put the file in another folder (or fail the move).
+    QString base = rule.prefix;
+    base.replace(u'/', u'-').replace(u':', u'-');
+    if (rule.includeDate)
+        base += u'_' + today.toString(QStringLiteral("yyyy-MM-dd"));
+    const NumberedNameMatcher matcher(base, rule.fileFormat.toLower());
+    const QString directory = targetDirectory.toLocalFile();
+    if (directory.isEmpty())
+        return {}; // not a local file URL
+
+    std::unordered_set<qint64> used;
+    addListedNumbers(directory, matcher, used);
+    const QString directoryPrefix = childPath(directory, QString());
+    for (const QString& path : reservedPaths) {
+        if (!path.startsWith(directoryPrefix))
+            continue;
+        if (const qint64 number = matcher.numberOf(QFile::encodeName(path.sliced(directoryPrefix.size()))))
+            used.insert(number);
+    }
+
+    qint64 number = 1;
+    while (used.contains(number))
+        ++number;
+    return QUrl::fromLocalFile(childPath(directory, matcher.render(number)));
+}
+
+} // namespace quillary

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDate>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+namespace quillary {
+
+struct FolderConfig;
+class Preferences;
+
+// How a screenshot moved into a folder is named, computed afresh for every move.
+struct NamingRule {
+    bool isRenamingEnabled = false;
+    QString prefix;
+    bool includeDate = false;
+    QString fileFormat;
+
+    friend bool operator==(const NamingRule&, const NamingRule&) = default;
+};
+
+// The global rule when global renaming is on, else the folder's own rule.
+NamingRule effectiveNamingRule(const FolderConfig& folder, const Preferences& store);
+
+// The first free "<prefix>[_<yyyy-MM-dd>]_<nnn>.<ext>" in `targetDirectory`: free means no entry of
+// that name exists in the folder and the path is not in `reservedPaths` (names promised to moves
+// still in progress). Lists the folder once. A URL that is not a local file gives an empty URL.
+QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, const QDate& today,
+                          const QSet<QString>& reservedPaths = {});
+
+} // namespace quillary

@@ -1,0 +1,80 @@
+#include "handle/ScreenshotMover.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace quillary {
+namespace {
+
+// How often a renamed move takes the next number when its name is taken in the meantime.
+constexpr int maxNameAttempts = 100;
+
+} // namespace
+
+ScreenshotMover::ScreenshotMover(QObject* parent, Clock today)
+    : QObject(parent)
+    , m_today(std::move(today))
+{
+    // One worker keeps conversions in the order they were asked for and the UI thread free.
+    m_workers.setMaxThreadCount(1);
+}
+
+ScreenshotMover::~ScreenshotMover()
+{
+    m_workers.waitForDone();
+}
+
+void ScreenshotMover::waitForDone()
+{
+    m_workers.waitForDone();
+}
+
+std::optional<QString> ScreenshotMover::moveScreenshot(const QString& source, const QUrl& targetDirectory,
+                                                       const NamingRule& rule)
+{
+    const QString directory = targetDirectory.toLocalFile();
+    QDir().mkpath(directory); // a failure shows up as a failed move
+
+    QString target;
+    QString format;
+    const bool renames = rule.isRenamingEnabled;
+    if (renames) {
+        target = nextFreeNumberedName(targetDirectory, rule, m_today(), m_reservedPaths).toLocalFile();
+        format = rule.fileFormat;
+        m_reservedPaths.insert(target);
+    } else {
+        target = QDir(directory).filePath(QFileInfo(source).fileName());
+        format = QStringLiteral("png"); // a plain move: the bytes are not touched
+    }
+
+    const QSet<QString> reservedNow = m_reservedPaths;
+    const QDate today = m_today();
+    // The destructor waits for the workers, so `this` outlives every job; a result posted while it
+    // is being destroyed is dropped with its pending events.
+    m_workers.start([this, source, target, format, rule, renames, reservedNow, today, targetDirectory] {
+        QString placedAt = target;
+        PlaceResult result = convertAndPlace(source, placedAt, format);
+        // A file that appeared at the chosen name in the meantime is never replaced: take the next
+        // free number instead. Without renaming, the file simply stays where it is.
+        QSet<QString> taken = reservedNow;
+        for (int attempt = 1; renames && result == PlaceResult::targetExists && attempt < maxNameAttempts;
+             ++attempt) {
+            taken.insert(placedAt);
+            placedAt = nextFreeNumberedName(targetDirectory, rule, today, taken).toLocalFile();
+            result = convertAndPlace(source, placedAt, format);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, source, target, placedAt, result] { finish(source, target, placedAt, result); },
+            Qt::QueuedConnection);
+    });
+    return renames ? std::optional<QString>(target) : std::nullopt;
+}
+
+void ScreenshotMover::finish(const QString& source, const QString& reserved, const QString& target,
+                             PlaceResult result)
+{
+    m_reservedPaths.remove(reserved);
+    emit moveFinished(source, target, result);
+}
+
+} // namespace quillary
