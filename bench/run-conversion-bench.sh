@@ -59,6 +59,12 @@ vips_loop() {
   done
 }
 
+# Both sides use both cores; anything else running skews the ratios.
+read -r load _ </proc/loadavg
+if awk -v l="$load" 'BEGIN { exit !(l > 1.0) }'; then
+  echo "run-conversion-bench: load average is $load; figures are only comparable on an idle machine" >&2
+fi
+
 echo "== conversion_bench"
 "$BIN" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   --benchmark_out_format=csv --benchmark_out="$OUT/ours.csv"

@@ -6,10 +6,10 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
-    libturbojpeg0-dev libqpdf-dev libpulse-dev
+    libpng-dev libturbojpeg0-dev libqpdf-dev libpulse-dev libxcb1-dev qt6-svg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # tools the tests check real outputs with
-    desktop-file-utils imagemagick poppler-utils trash-cli
+    desktop-file-utils imagemagick poppler-utils trash-cli xvfb xauth
 )
 
 missing=()

@@ -45,7 +45,8 @@ AppDelegate::AppDelegate(Preferences& store, AppServices services, QObject* pare
     : QObject(parent)
     , m_store(store)
     , m_services(std::move(services))
-    , m_scanScheduler([this](const QUrl& folder) { scanWatchedFolder(folder); }, [this] { return isPaused(); })
+    , m_scanScheduler([this](const QUrl& folder) { scanWatchedFolder(folder); },
+                      [this] { return isPaused(); })
 {
     registerDefaultSettings(m_store);
 }
@@ -182,7 +183,8 @@ void AppDelegate::handleFolderChange(const QUrl& folder)
     // Runs on the monitor's thread. The pause test is made now, when the event arrives.
     if (isPaused())
         return;
-    QMetaObject::invokeMethod(this, [this, folder] { m_scanScheduler.folderChanged(folder); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, folder] { m_scanScheduler.folderChanged(folder); }, Qt::QueuedConnection);
 }
 
 void AppDelegate::scanWatchedFolder(const QUrl& folder)
@@ -233,8 +235,8 @@ void AppDelegate::startPopupForScan()
 
 void AppDelegate::moveScreenshot(const QUrl& file, const FolderConfig& folder)
 {
-    const std::optional<QString> renamedTo =
-        m_mover.moveScreenshot(file.toLocalFile(), configDirectoryURL(folder), effectiveNamingRule(folder, m_store));
+    const std::optional<QString> renamedTo = m_mover.moveScreenshot(
+        file.toLocalFile(), configDirectoryURL(folder), effectiveNamingRule(folder, m_store));
     // Our own output must never be taken for a new screenshot.
     if (renamedTo)
         m_seenScreenshotPaths.insert(*renamedTo);
@@ -305,25 +307,6 @@ void AppDelegate::waitForMoves()
 {
     m_mover.waitForDone();
     QCoreApplication::sendPostedEvents(&m_mover);
-}
-
-// MARK: - Status item, card and clipboard
-
-void AppDelegate::setupStatusItem()
-{
-    // The tray item and its menu are not part of this build yet; the watch works without them.
-}
-
-void AppDelegate::refreshStatusItem() {}
-
-void AppDelegate::showPopupForQueueHead(bool fromStatusItemClick)
-{
-    Q_UNUSED(fromStatusItemClick); // the card is not part of this build yet; the queue is kept
-}
-
-void AppDelegate::startPasteboardTimer()
-{
-    // Clipboard saving is not part of this build yet.
 }
 
 } // namespace quillary

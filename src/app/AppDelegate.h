@@ -18,14 +18,14 @@
 #include <memory>
 #include <optional>
 
-class QAction;
-class QMenu;
-class QSystemTrayIcon;
-class QWidget;
-
 namespace quillary {
 
+class CopiedToast;
 class CuePlayer;
+class QuickMovePanel;
+class SettingsWindow;
+class StatusItem;
+class TrayHostWatcher;
 class FolderMonitor;
 class Interaction;
 struct FolderConfig;
@@ -42,6 +42,8 @@ struct AppServices {
     std::unique_ptr<LoginItemService> loginItems;
     std::unique_ptr<Interaction> interaction;
     std::unique_ptr<CuePlayer> cues;
+    // Tells when a tray host is there; without one there is no tray icon.
+    std::unique_ptr<TrayHostWatcher> trayHosts;
     // Where the desktop's screenshot tool saves (an absolute path; the home Desktop at worst).
     std::function<QString()> screenshotFolder;
 
@@ -89,11 +91,30 @@ public:
     // Blocks until the moves and conversions started so far are done.
     void waitForMoves();
 
-    // Status item, card and clipboard.
+    // Status item and menu.
     void setupStatusItem();
+    void statusItemClicked();
+    void togglePauseFromMenu();
+    void openSettings();
     void refreshStatusItem();
+    void refreshPauseMenuItem();
+    void showStatusMenu();
+    void showSettingsWindow();
+
+    // The quick-move card.
     void showPopupForQueueHead(bool fromStatusItemClick);
+    void scheduleClosePopup();
+    void closePopup();
+    void pruneScreenshotQueue();
+
+    // The toast and the clipboard.
+    void showCopiedToast();
     void startPasteboardTimer();
+
+    StatusItem* statusItem() const { return m_statusItem; }
+    QuickMovePanel* popupWindow() const;
+    SettingsWindow* settingsWindow() const;
+    CopiedToast* toastWindow() const;
 
     WatchStatus watchStatus() const { return m_watchStatus; }
     const QUrl& currentWatchURL() const { return m_currentWatchURL; }
@@ -120,10 +141,10 @@ private:
     QUrl m_currentWatchURL;
     bool m_isUsingCustomWatchFolder = false;
     QUrl m_securityScopedURL;
-    QPointer<QSystemTrayIcon> m_statusItem;
-    QPointer<QWidget> m_settingsWindow;
-    QPointer<QWidget> m_popupWindow;
-    QPointer<QWidget> m_toastWindow;
+    StatusItem* m_statusItem = nullptr;
+    QPointer<SettingsWindow> m_settingsWindow;
+    QPointer<QuickMovePanel> m_popupWindow;
+    QPointer<CopiedToast> m_toastWindow;
     std::unique_ptr<FolderMonitor> m_monitor;
     QPointer<QTimer> m_pasteboardTimer;
     qint64 m_lastPasteboardChangeCount = 0;
@@ -132,8 +153,8 @@ private:
     QList<QUrl> m_screenshotQueue;
     QSet<QString> m_seenScreenshotPaths;
     QDateTime m_monitorStartedAt = distantFuture();
-    QPointer<QMenu> m_statusMenu;
-    QPointer<QAction> m_pauseMenuItem;
+    // Without a tray the settings window carries Pause/Resume and Quit.
+    bool m_hasTrayIcon = false;
 
     ScanScheduler m_scanScheduler;
     ScreenshotMover m_mover;

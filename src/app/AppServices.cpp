@@ -4,6 +4,7 @@
 #include "handle/CuePlayer.h"
 #include "platform/LoginItemService.h"
 #include "platform/ScreenshotLocation.h"
+#include "platform/TrayHostWatcher.h"
 #include "ui/WidgetInteraction.h"
 
 namespace quillary {
@@ -19,6 +20,7 @@ AppServices AppServices::createDefault()
     services.loginItems = LoginItemService::createDefault();
     services.interaction = std::make_unique<WidgetInteraction>();
     services.cues = std::make_unique<CuePlayer>();
+    services.trayHosts = TrayHostWatcher::create();
     services.screenshotFolder = [] {
         return screenshotSaveFolder(ScreenshotLocationEnvironment::fromProcess());
     };

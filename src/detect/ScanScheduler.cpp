@@ -13,6 +13,7 @@ ScanScheduler::ScanScheduler(std::function<void(const QUrl&)> runScan, std::func
 {
     m_clock.start();
     m_scanTimer.setSingleShot(true);
+    m_scanTimer.setTimerType(Qt::PreciseTimer); // coarse timers may fire early; the delay is a minimum
     connect(&m_scanTimer, &QTimer::timeout, this, &ScanScheduler::runDueScan);
     m_followUpTimer.setSingleShot(true);
     m_followUpTimer.setInterval(followUpInterval);

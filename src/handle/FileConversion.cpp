@@ -1,6 +1,5 @@
 #include "handle/FileConversion.h"
 
-#include "handle/ImageLimits.h"
 #include "handle/JpegEncoder.h"
 #include "handle/PdfEncoder.h"
 #include "handle/SafeFilePlacement.h"
@@ -22,20 +21,17 @@ PlaceResult convertAndPlace(const QString& source, const QString& target, const 
     if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
         return PlaceResult::targetExists;
 
-    // Nothing is written for a source that does not decode whole, even when the encoder would
-    // decode it again itself.
-    std::optional<QImage> image = decodeCompleteImage(source);
-    if (!image)
-        return PlaceResult::failed;
+    // Nothing is written for a source that does not decode whole.
     PlaceResult result = PlaceResult::failed;
     if (kind == u"jpg") {
-        result = writeNoReplace(target, [&image](QIODevice& output) {
-            QImage pixels = std::move(*image);
-            image.reset();
-            return writeJpeg(std::move(pixels), output);
-        });
+        const std::optional<QByteArray> jpeg = encodeJpegFile(source);
+        if (!jpeg)
+            return PlaceResult::failed;
+        result = writeNoReplace(target,
+                                [&jpeg](QIODevice& output) { return output.write(*jpeg) == jpeg->size(); });
     } else {
-        image.reset();
+        // The encoder refuses sources that are not whole: a PNG must have every chunk's CRC right,
+        // an unbroken run of image data and its end chunk; anything it decodes must decode fully.
         result = writeNoReplace(target, [&source](QIODevice& output) { return writePdf(source, output); });
     }
     // The converted copy is complete on disk: a source that cannot be removed is left behind, not lost.

@@ -1,32 +1,74 @@
 #include "handle/JpegEncoder.h"
 
-#include <QIODevice>
+#include "handle/ImageLimits.h"
+#include "handle/PngRowReader.h"
 
 #include <turbojpeg.h>
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <limits>
 #include <memory>
-#include <optional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace quillary {
 namespace {
 
 // QImage's 32-bit formats keep 0xAARRGGBB in native byte order.
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-constexpr int kPixelFormat = TJPF_BGRX;
+constexpr int kQImagePixelFormat = TJPF_BGRX;
 #else
-constexpr int kPixelFormat = TJPF_XRGB;
+constexpr int kQImagePixelFormat = TJPF_XRGB;
 #endif
 
 struct TjHandleDeleter {
     void operator()(void* handle) const { tjDestroy(handle); }
 };
+using TjHandle = std::unique_ptr<void, TjHandleDeleter>;
 struct TjBufferDeleter {
     void operator()(unsigned char* buffer) const { tjFree(buffer); }
 };
+using TjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
 
-// Lays straight or premultiplied ARGB32 on white, in place: out = c·a + 255·(1 − a).
+struct Density {
+    quint16 x = 0;
+    quint16 y = 0;
+};
+
+std::optional<Density> densityOf(QSize dotsPerMeter)
+{
+    if (dotsPerMeter.width() <= 0 || dotsPerMeter.height() <= 0)
+        return std::nullopt;
+    const auto perInch = [](int perMeter) {
+        return quint16(std::clamp(std::lround(perMeter * 0.0254), 1L, 65535L));
+    };
+    return Density{perInch(dotsPerMeter.width()), perInch(dotsPerMeter.height())};
+}
+
+// TurboJPEG always starts with a JFIF APP0 segment of aspect ratio 1:1; its density fields are set in
+// place: byte 13 (units, 1 = dots per inch), 14–15 and 16–17 (big-endian X and Y density).
+void setJfifDensity(QByteArray& jpeg, Density density)
+{
+    static constexpr char kJfifStart[] = "\xff\xd8\xff\xe0\x00\x10JFIF";
+    if (jpeg.size() < 18 || !jpeg.startsWith(QByteArray::fromRawData(kJfifStart, sizeof kJfifStart)))
+        return;
+    jpeg[13] = 1;
+    jpeg[14] = char(density.x >> 8);
+    jpeg[15] = char(density.x & 0xff);
+    jpeg[16] = char(density.y >> 8);
+    jpeg[17] = char(density.y & 0xff);
+}
+
+// out = c·a + 255·(1 − a), the same for every layout below.
+inline unsigned overWhite(unsigned channel, unsigned alpha)
+{
+    return (channel * alpha + 255 * (255 - alpha) + 127) / 255;
+}
+
+// Straight or premultiplied ARGB32 laid on white, in place.
 void flattenOntoWhite(QImage& image)
 {
     const bool premultiplied = image.format() == QImage::Format_ARGB32_Premultiplied;
@@ -37,12 +79,23 @@ void flattenOntoWhite(QImage& image)
             const unsigned alpha = qAlpha(pixel);
             if (alpha == 255)
                 continue;
-            const unsigned white = 255 - alpha;
             const auto blend = [&](unsigned channel) {
-                return premultiplied ? channel + white : (channel * alpha + 255 * white + 127) / 255;
+                return int(premultiplied ? channel + (255 - alpha) : overWhite(channel, alpha));
             };
-            row[x] = qRgb(int(blend(qRed(pixel))), int(blend(qGreen(pixel))), int(blend(qBlue(pixel))));
+            row[x] = qRgb(blend(qRed(pixel)), blend(qGreen(pixel)), blend(qBlue(pixel)));
         }
+    }
+}
+
+// RGBA bytes laid on white, in place; the alpha bytes are left for the encoder to skip.
+void flattenOntoWhite(unsigned char* pixels, std::size_t count)
+{
+    for (unsigned char* pixel = pixels; pixel != pixels + 4 * count; pixel += 4) {
+        const unsigned alpha = pixel[3];
+        if (alpha == 255)
+            continue;
+        for (int c = 0; c < 3; ++c)
+            pixel[c] = static_cast<unsigned char>(overWhite(pixel[c], alpha));
     }
 }
 
@@ -65,67 +118,233 @@ QImage opaquePixels(QImage image)
     return image;
 }
 
-// Qt gives an image read without a resolution the screen's default; that one is not written.
-bool hasOwnResolution(const QImage& image)
+std::optional<QByteArray> compress(void* compressor, const unsigned char* pixels, int width, int height,
+                                   std::size_t stride, int pixelFormat)
 {
-    const QImage plain(1, 1, QImage::Format_RGB32);
-    return image.dotsPerMeterX() != plain.dotsPerMeterX() || image.dotsPerMeterY() != plain.dotsPerMeterY();
+    unsigned char* encoded = nullptr;
+    unsigned long encodedSize = 0;
+    const int status = tjCompress2(compressor, pixels, width, int(stride), height, pixelFormat, &encoded,
+                                   &encodedSize, TJSAMP_444, kJpegQuality, 0);
+    const TjBuffer jpeg(encoded);
+    if (status != 0 || !jpeg ||
+        encodedSize > static_cast<unsigned long>(std::numeric_limits<qsizetype>::max()))
+        return std::nullopt;
+    return QByteArray(reinterpret_cast<const char*>(jpeg.get()), qsizetype(encodedSize));
 }
 
-quint16 dotsPerInch(int dotsPerMeter)
-{
-    return quint16(std::clamp(std::lround(dotsPerMeter * 0.0254), 1L, 65535L));
-}
+// Rows per strip: a multiple of the 8-row MCU of 4:4:4, and small enough that a strip of the widest
+// image allowed, 4096 MCUs a row, stays within the 65535 MCUs a restart interval can count.
+constexpr int kStripRows = 64;
+static_assert((kMaxImageSide / 8) * (kStripRows / 8) <= 65535);
 
-struct Density {
-    quint16 x = 0;
-    quint16 y = 0;
+// Joins JPEGs that TurboJPEG made of consecutive strips into one image: each strip's entropy-coded
+// data becomes a restart interval, which starts afresh exactly as a separate image does. Refuses
+// strips whose tables or frame differ from the first's (TurboJPEG can be told to optimise tables or
+// to write progressive files through the environment).
+class StripJoiner final {
+public:
+    StripJoiner(QSize size, std::optional<Density> density)
+        : m_size(size)
+        , m_density(density)
+    {
+    }
+
+    bool add(const QByteArray& strip)
+    {
+        const auto layout = layoutOf(strip);
+        if (!layout)
+            return false;
+        QByteArray header = strip.left(layout->scanStart);
+        header[layout->heightAt] = header[layout->heightAt + 1] = 0;
+        const QByteArrayView scan(strip.constData() + layout->scanStart,
+                                  strip.size() - layout->scanStart - 2);
+        if (m_strips == 0) {
+            m_header = header;
+            m_joined = strip.left(layout->scanHeaderStart);
+            m_joined[layout->heightAt] = char(m_size.height() >> 8);
+            m_joined[layout->heightAt + 1] = char(m_size.height() & 0xff);
+            const int interval = (m_size.width() + 7) / 8 * (kStripRows / 8);
+            m_joined.append("\xff\xdd\x00\x04", 4).append(char(interval >> 8)).append(char(interval & 0xff));
+            m_joined.append(strip.constData() + layout->scanHeaderStart,
+                            layout->scanStart - layout->scanHeaderStart);
+        } else {
+            if (header != m_header)
+                return false;
+            m_joined.append(char(0xff)).append(char(0xd0 + (m_strips - 1) % 8));
+        }
+        m_joined.append(scan);
+        ++m_strips;
+        return true;
+    }
+
+    QByteArray finish()
+    {
+        m_joined.append("\xff\xd9", 2);
+        if (m_density)
+            setJfifDensity(m_joined, *m_density);
+        return std::move(m_joined);
+    }
+
+private:
+    struct Layout {
+        qsizetype heightAt = 0;        // the frame's height, two bytes
+        qsizetype scanHeaderStart = 0; // the SOS marker
+        qsizetype scanStart = 0;       // the entropy-coded data after the SOS segment
+    };
+
+    // Where things are in a baseline JPEG with neither restart intervals nor anything after EOI.
+    static std::optional<Layout> layoutOf(const QByteArray& jpeg)
+    {
+        const auto byte = [&jpeg](qsizetype at) { return static_cast<unsigned char>(jpeg[at]); };
+        if (jpeg.size() < 4 || !jpeg.startsWith("\xff\xd8") || !jpeg.endsWith("\xff\xd9"))
+            return std::nullopt;
+        Layout layout;
+        for (qsizetype at = 2; at + 4 <= jpeg.size();) {
+            const unsigned marker = byte(at + 1);
+            const qsizetype length = byte(at + 2) << 8 | byte(at + 3);
+            if (byte(at) != 0xff || length < 2 || at + 2 + length > jpeg.size())
+                return std::nullopt;
+            if (marker == 0xc0 && length >= 7)
+                layout.heightAt = at + 5;
+            else if (marker == 0xdd || (marker >= 0xc1 && marker <= 0xcf && marker != 0xc4 && marker != 0xcc))
+                return std::nullopt;
+            if (marker == 0xda) {
+                if (layout.heightAt == 0)
+                    return std::nullopt;
+                layout.scanHeaderStart = at;
+                layout.scanStart = at + 2 + length;
+                return layout;
+            }
+            at += 2 + length;
+        }
+        return std::nullopt;
+    }
+
+    QSize m_size;
+    std::optional<Density> m_density;
+    QByteArray m_header;
+    QByteArray m_joined;
+    int m_strips = 0;
 };
 
-// TurboJPEG always writes a JFIF APP0 segment with a 1:1 aspect ratio; its density fields are set in
-// place: bytes 13 (units, 1 = dots per inch), 14–15 and 16–17 (big-endian X and Y density).
-void setJfifDensity(unsigned char* jpeg, unsigned long size, Density density)
+struct Streamed {
+    std::optional<QByteArray> jpeg;
+    bool joinRefused = false; // TurboJPEG wrote strips that cannot be joined; the file itself was fine
+};
+
+// Decoding on this thread and encoding on a helper, strip by strip through a few buffers.
+Streamed encodeStreamed(PngRowReader& reader)
 {
-    static constexpr unsigned char kJfifStart[] = {0xff, 0xd8, 0xff, 0xe0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
-    if (size < 18 || !std::equal(std::begin(kJfifStart), std::end(kJfifStart), jpeg))
-        return;
-    const auto [x, y] = density;
-    jpeg[13] = 1;
-    jpeg[14] = static_cast<unsigned char>(x >> 8);
-    jpeg[15] = static_cast<unsigned char>(x & 0xff);
-    jpeg[16] = static_cast<unsigned char>(y >> 8);
-    jpeg[17] = static_cast<unsigned char>(y & 0xff);
+    const QSize size = reader.size();
+    const int bytesPerPixel = reader.bytesPerPixel();
+    const std::size_t stride = std::size_t(size.width()) * std::size_t(bytesPerPixel);
+    const int strips = (size.height() + kStripRows - 1) / kStripRows;
+    const auto rowsOf = [&](int strip) { return std::min(kStripRows, size.height() - strip * kStripRows); };
+    constexpr int kBuffers = 3;
+    std::vector<std::vector<unsigned char>> buffers(kBuffers,
+                                                    std::vector<unsigned char>(stride * kStripRows));
+    const TjHandle compressor(tjInitCompress());
+    if (!compressor)
+        return {};
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int decoded = 0; // strips read
+    int encoded = 0; // strips encoded, whose buffers are free again
+    bool failed = false;
+    bool joinRefused = false; // the helper's own until it is joined
+    const auto publish = [&](int& counter, bool ok) {
+        {
+            const std::lock_guard lock(mutex);
+            if (ok)
+                ++counter;
+            else
+                failed = true;
+        }
+        changed.notify_all();
+    };
+
+    StripJoiner joiner(size, reader.dotsPerMeter() ? densityOf(*reader.dotsPerMeter()) : std::nullopt);
+    std::thread encoder([&] {
+        for (int strip = 0; strip < strips; ++strip) {
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return decoded > strip || failed; });
+                if (failed)
+                    return;
+            }
+            unsigned char* pixels = buffers[strip % kBuffers].data();
+            if (bytesPerPixel == 4)
+                flattenOntoWhite(pixels, std::size_t(size.width()) * std::size_t(rowsOf(strip)));
+            const auto jpeg = compress(compressor.get(), pixels, size.width(), rowsOf(strip), stride,
+                                       bytesPerPixel == 4 ? TJPF_RGBX : TJPF_RGB);
+            joinRefused = jpeg && !joiner.add(*jpeg);
+            publish(encoded, jpeg && !joinRefused);
+        }
+    });
+    bool ok = true;
+    for (int strip = 0; ok && strip < strips; ++strip) {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return encoded > strip - kBuffers || failed; });
+            if (failed) {
+                ok = false;
+                break;
+            }
+        }
+        ok = reader.readRows(buffers[strip % kBuffers].data(), rowsOf(strip), stride);
+        publish(decoded, ok);
+    }
+    ok = ok && reader.finish();
+    if (!ok)
+        publish(decoded, false);
+    encoder.join();
+    if (!ok || failed)
+        return {std::nullopt, joinRefused};
+    return {joiner.finish(), false};
+}
+
+// Qt gives an image read without a resolution the screen's default; that one is not written.
+std::optional<Density> ownDensity(const QImage& image)
+{
+    const QImage plain(1, 1, QImage::Format_RGB32);
+    if (image.dotsPerMeterX() == plain.dotsPerMeterX() && image.dotsPerMeterY() == plain.dotsPerMeterY())
+        return std::nullopt;
+    return densityOf(QSize(image.dotsPerMeterX(), image.dotsPerMeterY()));
 }
 
 } // namespace
 
-bool writeJpeg(QImage image, QIODevice& output)
+std::optional<QByteArray> encodeJpeg(QImage image)
 {
     if (image.isNull())
-        return false;
-    std::optional<Density> density;
-    if (hasOwnResolution(image))
-        density = Density{dotsPerInch(image.dotsPerMeterX()), dotsPerInch(image.dotsPerMeterY())};
+        return std::nullopt;
+    const std::optional<Density> density = ownDensity(image);
     image = opaquePixels(std::move(image));
-    if (image.isNull())
-        return false;
+    const TjHandle compressor(tjInitCompress());
+    if (image.isNull() || !compressor)
+        return std::nullopt;
+    auto jpeg = compress(compressor.get(), image.constBits(), image.width(), image.height(),
+                         std::size_t(image.bytesPerLine()), kQImagePixelFormat);
+    if (jpeg && density)
+        setJfifDensity(*jpeg, *density);
+    return jpeg;
+}
 
-    const std::unique_ptr<void, TjHandleDeleter> compressor(tjInitCompress());
-    if (!compressor)
-        return false;
-    unsigned char* encoded = nullptr;
-    unsigned long encodedSize = 0;
-    const int status =
-        tjCompress2(compressor.get(), image.constBits(), image.width(), int(image.bytesPerLine()),
-                    image.height(), kPixelFormat, &encoded, &encodedSize, TJSAMP_444, kJpegQuality, 0);
-    const std::unique_ptr<unsigned char, TjBufferDeleter> jpeg(encoded);
-    if (status != 0 || !jpeg)
-        return false;
-    image = QImage(); // the pixels are no longer needed while the file is written
-    if (density)
-        setJfifDensity(jpeg.get(), encodedSize, *density);
-    return output.write(reinterpret_cast<const char*>(jpeg.get()), qint64(encodedSize)) ==
-           qint64(encodedSize);
+std::optional<QByteArray> encodeJpegFile(const QString& path)
+{
+    {
+        PngRowReader reader(path);
+        if (reader.open()) {
+            Streamed streamed = encodeStreamed(reader);
+            if (!streamed.joinRefused)
+                return std::move(streamed.jpeg);
+        }
+    }
+    std::optional<QImage> image = decodeCompleteImage(path);
+    if (!image)
+        return std::nullopt;
+    return encodeJpeg(std::move(*image));
 }
 
 } // namespace quillary

@@ -1,17 +1,24 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
+#include <QString>
 
-class QIODevice;
+#include <optional>
 
 namespace quillary {
 
 inline constexpr int kJpegQuality = 90;
 
-// Writes `image` to `output` as a baseline JPEG of quality kJpegQuality without chroma subsampling,
-// so the coloured text of screenshots keeps sharp edges. Transparent parts are laid on white. The
-// image's resolution becomes the JFIF density unless it is the default Qt gives images without one.
-// The image is taken by value so that an unshared one is flattened in place, without a copy.
-bool writeJpeg(QImage image, QIODevice& output);
+// `image` as a baseline JPEG of quality kJpegQuality without chroma subsampling, so the coloured
+// text of screenshots keeps sharp edges. Transparent parts are laid on white. The image's resolution
+// becomes the JFIF density unless it is the default Qt gives images without one. Taken by value so
+// that an unshared image is flattened in place, without a copy.
+std::optional<QByteArray> encodeJpeg(QImage image);
+
+// The image file at `path` encoded as above, or nothing when it does not decode whole (truncated,
+// damaged, not an image, over the decoding caps). A non-interlaced PNG is inflated on the calling
+// thread while a helper thread encodes the rows already read; other files are decoded whole first.
+std::optional<QByteArray> encodeJpegFile(const QString& path);
 
 } // namespace quillary

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -124,43 +125,75 @@ protected:
 TEST_F(FileConversionTest, PngBecomesQuality90JpegWithoutChromaSubsampling)
 {
     const QImage original = screenshotLike(640, 400);
-    test::writeFile(in("shot.png"), encoded(original, "png"));
+    // TurboJPEG takes options from the environment too; Huffman tables optimised per image must
+    // not spoil the result.
+    for (const char* optimize : {"1", ""}) {
+        SCOPED_TRACE(optimize);
+        qputenv("TJ_OPTIMIZE", optimize);
+        test::writeFile(in("shot.png"), encoded(original, "png"));
+        QFile::remove(out("shot.jpg"));
 
-    ASSERT_EQ(convertAndPlace(in("shot.png"), out("shot.jpg"), QStringLiteral("JPG")), PlaceResult::placed);
+        ASSERT_EQ(convertAndPlace(in("shot.png"), out("shot.jpg"), QStringLiteral("JPG")),
+                  PlaceResult::placed);
 
-    EXPECT_FALSE(QFile::exists(in("shot.png")));
-    EXPECT_EQ(outEntries(), QStringList{"shot.jpg"});
-    const QImage converted(out("shot.jpg"), "JPEG");
-    ASSERT_EQ(converted.size(), original.size());
-    for (const QPoint at : {QPoint(100, 50), QPoint(320, 50), QPoint(540, 50), QPoint(320, 300)})
-        EXPECT_TRUE(near(converted.pixel(at), original.pixel(at))) << at.x() << "," << at.y();
+        EXPECT_FALSE(QFile::exists(in("shot.png")));
+        EXPECT_EQ(outEntries(), QStringList{"shot.jpg"});
+        const QImage converted(out("shot.jpg"), "JPEG");
+        ASSERT_EQ(converted.size(), original.size());
+        for (const QPoint at :
+             {QPoint(100, 50), QPoint(320, 50), QPoint(540, 50), QPoint(320, 300), QPoint(9, 399)})
+            EXPECT_TRUE(near(converted.pixel(at), original.pixel(at))) << at.x() << "," << at.y();
+    }
+    qunsetenv("TJ_OPTIMIZE");
     if (QStandardPaths::findExecutable(QStringLiteral("identify")).isEmpty())
         GTEST_SKIP() << "ImageMagick's identify is not installed";
     EXPECT_EQ(identify(QStringLiteral("%Q"), out("shot.jpg")), "90");
     EXPECT_EQ(identify(QStringLiteral("%[jpeg:sampling-factor]"), out("shot.jpg")), "1x1,1x1,1x1");
 }
 
-TEST_F(FileConversionTest, TransparencyIsLaidOnWhiteAndResolutionKept)
+// Thirds: transparent, half-transparent black, opaque red; stored in every pixel layout a file can
+// bring, at 144 dpi. The expected pixels are the source as Qt reads it, painted on white.
+TEST_F(FileConversionTest, EveryPixelLayoutIsLaidOnWhiteWithItsResolution)
 {
     QImage image(90, 30, QImage::Format_ARGB32);
-    image.fill(qRgba(0, 0, 0, 0));
     for (int y = 0; y < 30; ++y)
-        for (int x = 30; x < 90; ++x)
-            image.setPixel(x, y, x < 60 ? qRgba(0, 0, 0, 128) : qRgba(200, 0, 0, 255));
-    image.setDotsPerMeterX(5669); // 144 dpi
+        for (int x = 0; x < 90; ++x)
+            image.setPixel(x, y,
+                           x < 30   ? qRgba(0, 0, 0, 0)
+                           : x < 60 ? qRgba(0, 0, 0, 128)
+                                    : qRgba(200, 0, 0, 255));
+    image.setDotsPerMeterX(5669);
     image.setDotsPerMeterY(5669);
-    test::writeFile(in("window.png"), encoded(image, "png"));
+    const struct {
+        QImage::Format layout;
+        const char* file;
+    } cases[] = {
+        {QImage::Format_ARGB32, "png"},     {QImage::Format_RGBA64, "png"},
+        {QImage::Format_Indexed8, "png"},   {QImage::Format_RGB888, "png"},
+        {QImage::Format_Grayscale8, "png"}, {QImage::Format_Grayscale16, "png"},
+        {QImage::Format_RGB32, "jpeg"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.layout << " " << c.file);
+        test::writeFile(in("window"), encoded(image.convertToFormat(c.layout), c.file));
+        QImage expected(90, 30, QImage::Format_RGB32);
+        expected.fill(Qt::white);
+        QPainter(&expected).drawImage(0, 0, QImage(in("window")));
 
-    ASSERT_EQ(convertAndPlace(in("window.png"), out("window.jpg"), QStringLiteral("jpg")),
-              PlaceResult::placed);
+        ASSERT_EQ(convertAndPlace(in("window"), out("window.jpg"), QStringLiteral("jpg")),
+                  PlaceResult::placed);
 
-    const QImage converted(out("window.jpg"), "JPEG");
-    ASSERT_FALSE(converted.isNull());
-    EXPECT_TRUE(near(converted.pixel(10, 15), qRgb(255, 255, 255)));
-    EXPECT_TRUE(near(converted.pixel(45, 15), qRgb(127, 127, 127)));
-    EXPECT_TRUE(near(converted.pixel(75, 15), qRgb(200, 0, 0)));
-    EXPECT_EQ(qRound(converted.dotsPerMeterX() * 0.0254), 144);
-    EXPECT_EQ(qRound(converted.dotsPerMeterY() * 0.0254), 144);
+        const QImage converted(out("window.jpg"), "JPEG");
+        ASSERT_EQ(converted.size(), expected.size());
+        for (const int x : {15, 45, 75})
+            EXPECT_TRUE(near(converted.pixel(x, 15), expected.pixel(x, 15))) << x;
+        if (expected.pixel(15, 15) != qRgb(0, 0, 0)) { // kept its transparency: white, never black
+            EXPECT_TRUE(near(converted.pixel(15, 15), qRgb(255, 255, 255)));
+        }
+        EXPECT_EQ(qRound(converted.dotsPerMeterX() * 0.0254), 144);
+        EXPECT_EQ(qRound(converted.dotsPerMeterY() * 0.0254), 144);
+        QFile::remove(out("window.jpg"));
+    }
 }
 
 TEST_F(FileConversionTest, PngFormatMovesAnyImageUnchanged)
@@ -221,8 +254,8 @@ TEST_F(FileConversionTest, NothingIsWrittenForWhatCannotBeConverted)
         {"empty format", png, "", "out/a"},
         {"not an image", "just some text, not pixels", "jpg", "out/a.jpg"},
         {"png cut short", png.left(png.size() * 2 / 3), "jpg", "out/a.jpg"},
-        {"png without its end", png.left(png.size() - 12), "pdf", "out/a.pdf"},
-        {"png with damaged pixel data", damaged, "jpg", "out/a.jpg"},
+        {"png without its end", png.left(png.size() - 12), "jpg", "out/a.jpg"},
+        {"png with damaged pixel data", damaged, "pdf", "out/a.pdf"},
         {"jpeg cut short", jpeg.left(jpeg.size() * 2 / 3), "jpg", "out/a.jpg"},
         {"wider than the side cap", encoded(QImage(kMaxImageSide + 1, 1, QImage::Format_Mono), "png"), "jpg",
          "out/a.jpg"},
@@ -246,6 +279,9 @@ TEST_F(FileConversionTest, NothingIsWrittenForWhatCannotBeConverted)
         EXPECT_TRUE(outEntries().isEmpty()) << outEntries().join(' ').toStdString();
         EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("nowhere"))));
     }
+    // Qt fails such a PNG but still hands out the rows it got; the PDF path must not take them.
+    test::writeFile(in("damaged.png"), damaged);
+    EXPECT_FALSE(decodeCompleteImage(in("damaged.png")));
 }
 
 TEST_F(FileConversionTest, FailedWriteKeepsTheSourceAndLeavesNothing)

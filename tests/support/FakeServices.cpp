@@ -15,7 +15,8 @@ constexpr const char* sessionVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA
 DelegateHarness::DelegateHarness()
 {
     for (const char* name : sessionVariables)
-        m_savedEnvironment.append(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+        m_savedEnvironment.append(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name))
+                                                                  : std::nullopt);
     qputenv("HOME", home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral(".config")).toUtf8());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral(".local/share")).toUtf8());
@@ -45,6 +46,9 @@ std::unique_ptr<AppDelegate> DelegateHarness::makeDelegate(LoginItemService::Sta
     auto fakeSounds = std::make_unique<FakeSoundOutput>();
     sounds = fakeSounds.get();
     services.cues = std::make_unique<CuePlayer>(std::move(fakeSounds));
+    auto fakeHosts = std::make_unique<FakeTrayHostWatcher>(hasTrayHost);
+    trayHosts = fakeHosts.get();
+    services.trayHosts = std::move(fakeHosts);
     return std::make_unique<AppDelegate>(store, std::move(services));
 }
 

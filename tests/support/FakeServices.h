@@ -6,6 +6,7 @@
 #include "handle/CuePlayer.h"
 #include "platform/LoginItemService.h"
 #include "platform/SoundOutput.h"
+#include "platform/TrayHostWatcher.h"
 
 #include <QTemporaryDir>
 
@@ -71,12 +72,37 @@ public:
         std::shared_ptr<const PcmClip> clip;
         double volume;
     };
-    void play(std::shared_ptr<const PcmClip> clip, double volume) override { played.push_back({clip, volume}); }
+    void play(std::shared_ptr<const PcmClip> clip, double volume) override
+    {
+        played.push_back({clip, volume});
+    }
 
     std::vector<Played> played;
 };
 
-// A throw-away HOME (with its config and data folders) and preference file, and delegates built on fake services.
+// A tray host that is there or not as the test says; `appear` makes one show up.
+class FakeTrayHostWatcher final : public TrayHostWatcher {
+public:
+    explicit FakeTrayHostWatcher(bool available)
+        : m_available(available)
+    {
+    }
+    bool isHostAvailable() const override { return m_available; }
+    void watchForHost() override { isWatching = true; }
+    void appear()
+    {
+        m_available = true;
+        emit hostAppeared();
+    }
+
+    bool isWatching = false;
+
+private:
+    bool m_available;
+};
+
+// A throw-away HOME (with its config and data folders) and preference file, and delegates built on fake
+// services.
 class DelegateHarness {
 public:
     DelegateHarness();
@@ -92,6 +118,9 @@ public:
     FakeLoginItems* items = nullptr;
     FakeInteraction* interaction = nullptr;
     FakeSoundOutput* sounds = nullptr;
+    FakeTrayHostWatcher* trayHosts = nullptr;
+    // Whether the next delegate's session has a tray host.
+    bool hasTrayHost = false;
     // What the screenshot-folder lookup answers; empty falls back to the home Desktop.
     QString screenshotFolder;
 

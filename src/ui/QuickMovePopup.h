@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+
+class QGridLayout;
+class QLabel;
+class QVBoxLayout;
+
+namespace quillary {
+
+class Preferences;
+
+// The content of the card shown for a new screenshot: its thumbnail, "New Folder" and "Move to Trash"
+// buttons, and one button per saved folder. The folder buttons follow the stored list while the card
+// is open. The card paints its own rounded background and is 420 points wide, as tall as its content.
+//
+// Buttons are found by object name: "folderButton" (property "folderKind" is "standard" or
+// "custom", "folderID" the folder's id text), "newFolderButton", "trashButton"; the thumbnail label
+// is "thumbnail" and the badge "pendingBadge".
+class QuickMovePopup final : public QWidget {
+    Q_OBJECT
+
+public:
+    // `count` is the number of files this card is for (always one); `total` is the queue length.
+    explicit QuickMovePopup(const QUrl& fileURL, int count, int total, Preferences& store,
+                            QWidget* parent = nullptr);
+    ~QuickMovePopup() override;
+
+    std::function<void(const QString& folderID)> onMove;
+    std::function<void()> onDelete;
+    std::function<void()> onQuickCreateFolder;
+
+    // Over a compositor blur the card takes a lighter fill.
+    void setBackdropBlurred(bool blurred);
+    bool isBackdropBlurred() const { return m_backdropBlurred; }
+
+signals:
+    // The card has resized itself to new content (a changed folder list, a thumbnail that could not
+    // be decoded after all).
+    void contentSizeChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QLayout* makeActionColumn(bool withThumbnail);
+    QLayout* makeHeader(int total);
+    void loadThumbnail(const QString& path);
+    void dropThumbnail();
+    void rebuildFolderGrid();
+    int folderGridWidth() const;
+    void refit();
+
+    Preferences& m_store;
+    QVBoxLayout* m_folderColumn = nullptr;
+    QPointer<QWidget> m_folderGrid;
+    QPointer<QLabel> m_thumbnail;
+    bool m_backdropBlurred = false;
+};
+
+} // namespace quillary

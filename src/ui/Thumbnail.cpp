@@ -1,0 +1,60 @@
+#include "ui/Thumbnail.h"
+
+#include "handle/ImageLimits.h"
+
+#include <QImageReader>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillary {
+
+std::optional<QSize> readableImageSize(const QString& path)
+{
+    QImageReader reader(path);
+    if (!reader.canRead())
+        return std::nullopt;
+    const QSize size = reader.size();
+    if (!fitsDecodingLimits(size))
+        return std::nullopt;
+    return size;
+}
+
+QImage decodeThumbnail(const QString& path, int side)
+{
+    const std::optional<QSize> source = readableImageSize(path);
+    if (!source || side <= 0)
+        return {};
+    // Sizes are those of the stored image; the orientation is applied after, and a square stays square.
+    const double scale = std::max(double(side) / source->width(), double(side) / source->height());
+    const QSize scaled(std::max(side, int(std::lround(source->width() * scale))),
+                       std::max(side, int(std::lround(source->height() * scale))));
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    reader.setScaledSize(scaled);
+    reader.setScaledClipRect(QRect((scaled.width() - side) / 2, (scaled.height() - side) / 2, side, side));
+    QImage image;
+    if (!reader.read(&image))
+        return {};
+    return image;
+}
+
+QImage withRoundedCorners(const QImage& image, qreal radius)
+{
+    if (image.isNull())
+        return {};
+    QImage rounded(image.size(), QImage::Format_ARGB32_Premultiplied);
+    rounded.fill(Qt::transparent);
+    QPainter painter(&rounded);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rounded.rect()), radius, radius);
+    // Filling the shape with the image keeps the corners antialiased; a clip path would not.
+    painter.fillPath(shape, QBrush(image));
+    return rounded;
+}
+
+} // namespace quillary
