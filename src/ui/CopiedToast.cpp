@@ -2,6 +2,8 @@
 
 #include "ui/CopiedToastView.h"
 
+#include "platform/WindowHints.h"
+
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QPropertyAnimation>
@@ -11,79 +13,8 @@
 #include <QTransform>
 #include <QWidget>
 
-#if QT_CONFIG(xcb) && defined(Q_OS_LINUX)
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-#endif
-
 namespace quillary {
 namespace {
-
-#if QT_CONFIG(xcb) && defined(Q_OS_LINUX)
-xcb_connection_t* x11Connection()
-{
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t x11Atom(xcb_connection_t* connection, const char* name)
-{
-    const xcb_intern_atom_cookie_t cookie =
-        xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    if (!reply)
-        return XCB_ATOM_NONE;
-    const xcb_atom_t atom = reply->atom;
-    std::free(reply);
-    return atom;
-}
-
-void setCardinals(QWidget& window, const char* property, const std::vector<uint32_t>& values)
-{
-    xcb_connection_t* connection = x11Connection();
-    if (!connection)
-        return;
-    const xcb_atom_t atom = x11Atom(connection, property);
-    if (atom == XCB_ATOM_NONE)
-        return;
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window.winId()), atom,
-                        XCB_ATOM_CARDINAL, 32, static_cast<uint32_t>(values.size()), values.data());
-    xcb_flush(connection);
-}
-#endif
-
-// Window managers drop _NET_WM_DESKTOP when a window is withdrawn, so this goes before every map.
-void showOnEveryDesktop(QWidget& window)
-{
-#if QT_CONFIG(xcb) && defined(Q_OS_LINUX)
-    setCardinals(window, "_NET_WM_DESKTOP", {0xFFFFFFFFu});
-#else
-    Q_UNUSED(window);
-#endif
-}
-
-// KWin blurs what lies behind these rectangles (device pixels); other window managers ignore it.
-void blurBehind(QWidget& window, const QPainterPath& shape)
-{
-#if QT_CONFIG(xcb) && defined(Q_OS_LINUX)
-    const qreal ratio = window.devicePixelRatioF();
-    const QRegion region(QTransform::fromScale(ratio, ratio).map(shape).toFillPolygon().toPolygon());
-    std::vector<uint32_t> rects;
-    for (const QRect& rect : region) {
-        rects.insert(rects.end(),
-                     {static_cast<uint32_t>(rect.x()), static_cast<uint32_t>(rect.y()),
-                      static_cast<uint32_t>(rect.width()), static_cast<uint32_t>(rect.height())});
-    }
-    if (!rects.empty())
-        setCardinals(window, "_KDE_NET_WM_BLUR_BEHIND_REGION", rects);
-#else
-    Q_UNUSED(window);
-    Q_UNUSED(shape);
-#endif
-}
 
 QPoint centredOnPrimaryScreen(QSize size)
 {
@@ -162,7 +93,7 @@ void CopiedToast::show(QPoint pointerPos)
     m_panel->setWindowOpacity(0.0);
     if (!m_panel->isVisible()) {
         showOnEveryDesktop(*m_panel);
-        blurBehind(*m_panel, m_view->capsulePath()); // in device pixels of the screen it is on now
+        setBlurBehind(*m_panel, m_view->capsulePath());
         m_panel->show();
     }
     m_fadeIn->start();

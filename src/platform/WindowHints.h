@@ -1,0 +1,19 @@
+#pragma once
+
+class QPainterPath;
+class QWidget;
+
+namespace quillary {
+
+// Requests to the window manager and compositor that Qt has no API for. Where the platform has no
+// such request they do nothing. The window's native handle must exist (QWidget::winId()).
+
+// Asks the compositor to blur what lies behind `shape` (logical pixels, window coordinates). Only
+// done where the compositor announces the feature (KWin's blur on X11); returns whether it was asked.
+bool setBlurBehind(QWidget& window, const QPainterPath& shape);
+
+// Keeps the window on every virtual desktop. Window managers forget this when a window is hidden,
+// so it is set before every showing.
+void showOnEveryDesktop(QWidget& window);
+
+} // namespace quillary

@@ -1,0 +1,12 @@
+#include "platform/WindowHints.h"
+
+namespace quillary {
+
+bool setBlurBehind(QWidget&, const QPainterPath&)
+{
+    return false;
+}
+
+void showOnEveryDesktop(QWidget&) {}
+
+} // namespace quillary

@@ -1,0 +1,100 @@
+#include "platform/WindowHints.h"
+
+#include <QGuiApplication>
+#include <QPainterPath>
+#include <QRegion>
+#include <QTransform>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace quillary {
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* reply) const { std::free(reply); }
+};
+template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+
+xcb_connection_t* x11Connection()
+{
+    // The offscreen platform offers the X11 interface too, without a connection.
+    if (!qGuiApp || QGuiApplication::platformName() != u"xcb")
+        return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atomNamed(xcb_connection_t* connection, const char* name, bool onlyIfExists)
+{
+    const xcb_intern_atom_cookie_t cookie =
+        xcb_intern_atom(connection, onlyIfExists ? 1 : 0, static_cast<uint16_t>(std::strlen(name)), name);
+    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection, cookie, nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+// KWin's blur effect sets its property on the root window while it is loaded.
+bool rootWindowAnnounces(xcb_connection_t* connection, xcb_atom_t atom)
+{
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (!screen)
+        return false;
+    const Reply<xcb_list_properties_reply_t> reply(
+        xcb_list_properties_reply(connection, xcb_list_properties(connection, screen->root), nullptr));
+    if (!reply)
+        return false;
+    const xcb_atom_t* atoms = xcb_list_properties_atoms(reply.get());
+    const int count = xcb_list_properties_atoms_length(reply.get());
+    return std::find(atoms, atoms + count, atom) != atoms + count;
+}
+
+void setCardinals(xcb_connection_t* connection, QWidget& window, xcb_atom_t property,
+                  const std::vector<std::uint32_t>& values)
+{
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window.winId()),
+                        property, XCB_ATOM_CARDINAL, 32, static_cast<std::uint32_t>(values.size()),
+                        values.data());
+    xcb_flush(connection);
+}
+
+} // namespace
+
+bool setBlurBehind(QWidget& window, const QPainterPath& shape)
+{
+    xcb_connection_t* connection = x11Connection();
+    if (!connection || !window.testAttribute(Qt::WA_WState_Created))
+        return false;
+    const xcb_atom_t atom = atomNamed(connection, "_KDE_NET_WM_BLUR_BEHIND_REGION", true);
+    if (atom == XCB_ATOM_NONE || !rootWindowAnnounces(connection, atom))
+        return false;
+    // The property holds x, y, width, height rectangles in device pixels.
+    const qreal ratio = window.devicePixelRatioF();
+    const QRegion region(QTransform::fromScale(ratio, ratio).map(shape).toFillPolygon().toPolygon());
+    std::vector<std::uint32_t> rects;
+    for (const QRect& rect : region) {
+        rects.insert(rects.end(), {std::uint32_t(rect.x()), std::uint32_t(rect.y()),
+                                   std::uint32_t(rect.width()), std::uint32_t(rect.height())});
+    }
+    if (rects.empty())
+        return false;
+    setCardinals(connection, window, atom, rects);
+    return true;
+}
+
+void showOnEveryDesktop(QWidget& window)
+{
+    xcb_connection_t* connection = x11Connection();
+    if (!connection)
+        return;
+    if (const xcb_atom_t atom = atomNamed(connection, "_NET_WM_DESKTOP", false); atom != XCB_ATOM_NONE)
+        setCardinals(connection, window, atom, {0xFFFFFFFFu});
+}
+
+} // namespace quillary
