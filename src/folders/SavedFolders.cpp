@@ -45,6 +45,14 @@ QList<FolderConfig> loadSavedFolders(const Preferences& store)
 
 void saveFolders(Preferences& store, const QList<FolderConfig>& folders)
 {
+    // A stored list that cannot be read is about to be replaced; keep it so that the user's folders
+    // can be recovered by hand.
+    const QString storedText = store.textValue(prefs::savedFolders);
+    if (!storedText.isEmpty() && !FolderList::fromText(storedText)) {
+        store.setText(prefs::savedFoldersUnreadable, storedText);
+        printLine(QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept under "
+                                 "savedFolders_v2_unreadable before being replaced"));
+    }
     store.setText(prefs::savedFolders, FolderList{folders}.toText());
 }
 
@@ -59,9 +67,7 @@ std::optional<FolderConfig> findSavedFolder(const Preferences& store, const QStr
 
 void seedDefaultFolders(Preferences& store)
 {
-    const QString storedText = store.textValue(prefs::savedFolders);
-    const std::optional<FolderList> stored = FolderList::fromText(storedText);
-    QList<FolderConfig> folders = stored ? stored->folders : QList<FolderConfig>();
+    QList<FolderConfig> folders = loadSavedFolders(store);
 
     const auto namedExactly = [&folders](const QString& name) {
         return std::find_if(folders.cbegin(), folders.cend(),
@@ -74,16 +80,8 @@ void seedDefaultFolders(Preferences& store)
             grew = true;
         }
     }
-    if (grew) {
-        // The damaged text is about to be replaced; keep it so the user's folders can be recovered.
-        if (!stored && store.hasStoredValue(prefs::savedFolders) && !storedText.isEmpty()) {
-            store.setText(prefs::savedFoldersUnreadable, storedText);
-            printLine(
-                QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept under "
-                               "savedFolders_v2_unreadable and the standard folders were restored"));
-        }
+    if (grew)
         saveFolders(store, folders);
-    }
 
     const QString selected = store.textValue(prefs::selectedFolderID);
     const bool selectionExists =

@@ -171,7 +171,7 @@ TEST_F(FolderModelTest, SeedingKeepsExistingRecordsAndAStillValidSelection)
     EXPECT_EQ(store->textValue(prefs::selectedFolderID), folders[2].idText());
 }
 
-TEST_F(FolderModelTest, SeedingOverAnUnreadableListKeepsItAndSaysSoOnce)
+TEST_F(FolderModelTest, AnUnreadableListIsKeptBeforeItIsReplaced)
 {
     const QString broken = R"([{"id":"lost","name":"Work"}])";
     store->setText(prefs::savedFolders, broken);
@@ -179,7 +179,7 @@ TEST_F(FolderModelTest, SeedingOverAnUnreadableListKeepsItAndSaysSoOnce)
     seedDefaultFolders(*store);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "⚠️ Quillary: The saved folder list could not be read; it was kept under "
-              "savedFolders_v2_unreadable and the standard folders were restored\n");
+              "savedFolders_v2_unreadable before being replaced\n");
     EXPECT_EQ(store->textValue(prefs::savedFoldersUnreadable), broken);
     EXPECT_EQ(loadSavedFolders(*store).size(), 4);
 
@@ -190,6 +190,13 @@ TEST_F(FolderModelTest, SeedingOverAnUnreadableListKeepsItAndSaysSoOnce)
     seedDefaultFolders(*store);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_FALSE(store->hasStoredValue(prefs::savedFoldersUnreadable));
+
+    // Any writer keeps it, not only seeding.
+    store->setText(prefs::savedFolders, broken);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(registerQuickCreatedFolder(*store, "Work", "Desktop"), QuickCreateRegistration::added);
+    EXPECT_NE(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(store->textValue(prefs::savedFoldersUnreadable), broken);
 }
 
 TEST_F(FolderModelTest, QuickCreateRefusesDuplicatesUnderTheSameParent)
