@@ -11,15 +11,8 @@ cd "$(dirname "$0")/.."
 RUNS=${RUNS:-7}
 IMAGES=build/bench-images
 # BUILD_DIR: another build folder with the same settings as the bench preset.
-if [ -n "${BUILD_DIR:-}" ]; then
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLARY_BUILD_TESTS=OFF \
-    -DQUILLARY_BUILD_BENCHMARKS=ON >/dev/null
-  cmake --build "$BUILD_DIR" --target conversion_bench -- -j2
-else
-  BUILD_DIR=build/bench
-  cmake --preset bench >/dev/null
-  cmake --build --preset bench --target conversion_bench -- -j2
-fi
+. bench/common.sh
+build_bench conversion_bench
 BIN=$BUILD_DIR/bench/conversion_bench
 ../shared/tools/make-screenshots "$IMAGES" 200 >/dev/null
 export QUILLARY_BENCH_IMAGES=$PWD/$IMAGES

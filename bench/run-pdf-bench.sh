@@ -10,15 +10,8 @@ cd "$(dirname "$0")/.."
 RUNS=${RUNS:-5}
 IMAGES=build/bench-images
 # BUILD_DIR: another build folder with the same settings as the bench preset.
-if [ -n "${BUILD_DIR:-}" ]; then
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLARY_BUILD_TESTS=OFF \
-    -DQUILLARY_BUILD_BENCHMARKS=ON >/dev/null
-  cmake --build "$BUILD_DIR" --target pdf_bench -- -j2
-else
-  BUILD_DIR=build/bench
-  cmake --preset bench >/dev/null
-  cmake --build --preset bench --target pdf_bench -- -j2
-fi
+. bench/common.sh
+build_bench pdf_bench
 BIN=$BUILD_DIR/bench/pdf_bench
 # COUNT > 9 includes a window capture with a transparent shadow.
 ../shared/tools/make-screenshots "$IMAGES" "${COUNT:-10}" >/dev/null
