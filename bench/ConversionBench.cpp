@@ -4,6 +4,7 @@
 // and prints how far that raised the peak resident size, next to the decoded image's size.
 #include "handle/FileConversion.h"
 #include "handle/ImageLimits.h"
+#include "handle/ScreenshotMover.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,9 +13,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
-#include <QThreadPool>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 #include <sys/resource.h>
@@ -61,6 +60,8 @@ void BM_FiveKPngToJpeg(benchmark::State& state)
 }
 BENCHMARK(BM_FiveKPngToJpeg)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
+// What auto-move does with a burst of screenshots: each gets its numbered name on the calling
+// thread and is converted by the mover's worker.
 void BM_ScreenshotBatchToJpeg(benchmark::State& state)
 {
     const QDir folder(imageFolder());
@@ -69,26 +70,25 @@ void BM_ScreenshotBatchToJpeg(benchmark::State& state)
         state.SkipWithError("no screenshots: set QUILLARY_BENCH_IMAGES");
         return;
     }
-    QThreadPool pool;
-    pool.setMaxThreadCount(2);
+    const NamingRule rule{true, QStringLiteral("Quil"), false, QStringLiteral("jpg")};
     for (auto _ : state) {
         state.PauseTiming();
         QTemporaryDir work(folder.filePath(QStringLiteral(".bench-XXXXXX")));
         bool linked = work.isValid();
         for (const QString& name : names)
             linked = linked && linkTo(folder.filePath(name), work.filePath(name));
+        const QUrl target = QUrl::fromLocalFile(work.filePath(QStringLiteral("Filed")));
         state.ResumeTiming();
-        std::atomic<int> failures = linked ? 0 : 1;
-        for (const QString& name : names) {
-            pool.start([&failures, source = work.filePath(name)] {
-                QString target = source;
-                target.replace(QStringLiteral(".png"), QStringLiteral(".jpg"));
-                if (convertAndPlace(source, target, QStringLiteral("jpg")) != PlaceResult::placed)
-                    ++failures;
-            });
+        {
+            ScreenshotMover mover;
+            for (const QString& name : names)
+                mover.moveScreenshot(work.filePath(name), target, rule);
+            mover.waitForDone();
         }
-        pool.waitForDone();
-        if (failures > 0) {
+        state.PauseTiming();
+        const qsizetype filed = QDir(target.toLocalFile()).entryList(QDir::Files).size();
+        state.ResumeTiming();
+        if (!linked || filed != names.size()) {
             state.SkipWithError("a conversion failed");
             break;
         }

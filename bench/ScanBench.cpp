@@ -111,7 +111,8 @@ BENCHMARK(QtDirIterator)->Unit(benchmark::kMillisecond);
 void QtEntryInfoList(benchmark::State& state)
 {
     for (auto _ : state) {
-        const QFileInfoList list = QDir(folder().dir.path()).entryInfoList(QDir::Files | QDir::NoDotAndDotDot);
+        const QFileInfoList list =
+            QDir(folder().dir.path()).entryInfoList(QDir::Files | QDir::NoDotAndDotDot);
         for (const QFileInfo& info : list) {
             benchmark::DoNotOptimize(info.birthTime());
             benchmark::DoNotOptimize(info.size());

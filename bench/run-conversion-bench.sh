@@ -4,7 +4,7 @@
 # the ratios next to their targets:
 #   5120x2880 PNG -> JPEG q90 4:4:4   <= 1.0x vips, <= 0.6x ImageMagick
 #   peak memory of one conversion     <= 2.5x the decoded image
-#   200 screenshots -> JPEG (2 workers) <= 0.5x a shell loop of vips copy
+#   200 screenshots auto-moved with JPEG conversion <= 0.5x a shell loop of vips copy
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
