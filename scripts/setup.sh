@@ -10,6 +10,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # tools the tests check real outputs with
     desktop-file-utils imagemagick poppler-utils trash-cli xvfb xauth
+    # the end-to-end run on a real X server with real tray hosts
+    openbox trayer xdotool dbus-x11 x11-utils haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
 )
 
 missing=()

@@ -75,6 +75,9 @@ void QuickMovePanel::placeOnScreen(QScreen* screen)
 void QuickMovePanel::showWithoutActivating()
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // A window manager may have minimised the panel ("show desktop"); show() alone keeps it so.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
 }
 

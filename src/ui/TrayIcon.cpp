@@ -38,6 +38,28 @@ QImage renderViewfinder(int size, bool darkPanel)
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
+// The glyph drawn for the panel colour the session suggests, over a thin halo in the opposite
+// colour, so that it stays legible when the guess is wrong (panels rarely tell their colour).
+QImage renderOutlinedViewfinder(int size, bool darkPanel)
+{
+    const QImage glyph = renderViewfinder(size, darkPanel);
+    const QImage halo = renderViewfinder(size, !darkPanel);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    const int reach = std::max(1, size / 22);
+    painter.setOpacity(0.45);
+    for (int dx = -reach; dx <= reach; dx += reach) {
+        for (int dy = -reach; dy <= reach; dy += reach) {
+            if (dx != 0 || dy != 0)
+                painter.drawImage(QPoint(dx, dy), halo);
+        }
+    }
+    painter.setOpacity(1.0);
+    painter.drawImage(QPoint(0, 0), glyph);
+    return image;
+}
+
 // A pill at the lower right, round for one digit; a transparent ring around it parts it from the
 // strokes beneath on any panel colour.
 void paintBadge(QImage& image, int count)
@@ -80,7 +102,7 @@ QIcon makeTrayIcon(int pendingCount, bool darkPanel)
     initTrayResources();
     QIcon icon;
     for (const int size : trayIconSizes) {
-        QImage image = renderViewfinder(size, darkPanel);
+        QImage image = renderOutlinedViewfinder(size, darkPanel);
         if (pendingCount > 0)
             paintBadge(image, pendingCount);
         icon.addPixmap(QPixmap::fromImage(image));

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <QPixmap>
 
 #include <algorithm>
@@ -109,13 +110,45 @@ std::pair<double, double> ink(const QImage& image)
     return {weight > 0 ? lightness / weight : 0, weight / (image.width() * image.height())};
 }
 
-TEST(TrayIconTest, DarkStrokesForLightPanelsAndLightStrokesForDarkOnes)
+// How much the icon changes a panel of `background`: mean lightness change over the whole icon.
+double standsOut(const QImage& icon, const QColor& background)
 {
+    QImage panel(icon.size(), QImage::Format_ARGB32_Premultiplied);
+    panel.fill(background);
+    QPainter(&panel).drawImage(0, 0, icon);
+    double change = 0;
+    for (int y = 0; y < panel.height(); ++y)
+        for (int x = 0; x < panel.width(); ++x)
+            change += std::abs(panel.pixelColor(x, y).lightnessF() - background.lightnessF());
+    return change / (panel.width() * panel.height());
+}
+
+TEST(TrayIconTest, LegibleOnLightAndDarkPanelsWhicheverColourWasGuessed)
+{
+    const QColor darkPanel(0x2e, 0x34, 0x40);
+    const QColor lightPanel(0xec, 0xef, 0xf4);
     for (const int size : trayIconSizes) {
-        const auto [lightPanelInk, lightPanelCover] = ink(render(0, false, size));
-        const auto [darkPanelInk, darkPanelCover] = ink(render(0, true, size));
-        EXPECT_LT(lightPanelInk, 0.25) << size;
-        EXPECT_GT(darkPanelInk, 0.85) << size;
+        const QImage forLight = render(0, false, size);
+        const QImage forDark = render(0, true, size);
+        // The glyph itself takes the colour that suits the guessed panel: dark for a light one.
+        int opaque = 0;
+        int darkerForLight = 0;
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const QColor a = forLight.pixelColor(x, y);
+                const QColor b = forDark.pixelColor(x, y);
+                if (a.alphaF() > 0.98 && b.alphaF() > 0.98) {
+                    ++opaque;
+                    darkerForLight += a.lightnessF() + 0.3 < b.lightnessF();
+                }
+            }
+        }
+        EXPECT_GT(darkerForLight, opaque * 0.8) << size;
+        for (const QImage* icon : {&forLight, &forDark})
+            for (const QColor& panel : {darkPanel, lightPanel})
+                EXPECT_GT(standsOut(*icon, panel), 0.08) << size << " must show on either panel";
+        const double lightPanelCover = ink(forLight).second;
+        const double darkPanelCover = ink(forDark).second;
         EXPECT_GT(lightPanelCover, 0.15) << size;
         EXPECT_NEAR(lightPanelCover, darkPanelCover, 0.01) << size << " same shape, other colour";
     }

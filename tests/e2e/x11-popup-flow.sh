@@ -1,0 +1,428 @@
+#!/usr/bin/env bash
+# End-to-end check of the popup flow: the real binary on a private Xvfb display with openbox, once per
+# kind of tray (XEmbed through trayer, StatusNotifierItem through gtk-sni-tray-standalone, and each
+# of them again starting only after Quillary). It drives the tray and the card with xdotool and
+# checks what a user would see: windows, files on disk, the stored settings, the icon's tooltip.
+#
+#   tests/e2e/x11-popup-flow.sh [path/to/quillary]
+#
+# Prints one PASS/FAIL line per check and exits 1 when any failed, 77 when a tool is missing.
+set -uo pipefail
+
+binary=${1:-build/default/src/quillary}
+binary=$(realpath "$binary" 2>/dev/null) || binary=
+if [[ ! -x "$binary" ]]; then
+    echo "usage: $0 path/to/quillary" >&2
+    exit 2
+fi
+for tool in Xvfb openbox xdotool xprop import convert trayer dbus-launch dbus-send \
+    status-notifier-watcher gtk-sni-tray-standalone trash-list; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is not installed"
+        exit 77
+    fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillary-e2e.XXXXXX")
+pids=()
+failures=0
+passes=0
+cleanup() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null
+    done
+    wait 2>/dev/null
+    if ((failures > 0)); then
+        echo "Logs and screens of the failures are kept in $work"
+    else
+        rm -rf "$work"
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+pass() {
+    echo "PASS: [$scenario] $*"
+    ((passes++))
+}
+fail() {
+    echo "FAIL: [$scenario] $*"
+    ((failures++))
+    # What the screen looked like, kept with the logs for a look afterwards.
+    [[ -n "${DISPLAY:-}" ]] && import -window root "$work/fail-$failures.png" 2>/dev/null
+}
+# check DESCRIPTION COMMAND...: one PASS or FAIL line for the command's status.
+check() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+# wait_until SECONDS COMMAND...: polls every 0.1 s until the command succeeds.
+wait_until() {
+    local deadline
+    deadline=$(awk -v now="$EPOCHREALTIME" -v s="$1" 'BEGIN { printf "%.3f", now + s }')
+    shift
+    until "$@"; do
+        awk -v now="$EPOCHREALTIME" -v d="$deadline" 'BEGIN { exit !(now >= d) }' && return 1
+        sleep 0.1
+    done
+}
+# stays_false SECONDS COMMAND...: the command keeps failing for that long.
+stays_false() {
+    local seconds=$1
+    shift
+    ! wait_until "$seconds" "$@"
+}
+# Runs a child with a small, fixed environment so the caller's desktop cannot leak in.
+spawn() {
+    local log=$1
+    shift
+    env -i PATH="$PATH" HOME="$home" DISPLAY="$DISPLAY" LANG=C.UTF-8 QT_QPA_PLATFORM=xcb \
+        XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
+        XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/run" \
+        ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"} \
+        "$@" >"$log" 2>&1 &
+    pids+=($!)
+}
+stop() {
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+
+# --- the display --------------------------------------------------------------------------------
+
+scenario=display
+home=$work/setup
+mkdir -p "$home/run"
+chmod 700 "$home/run"
+exec {displayfd}>"$work/display"
+Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec {displayfd}>&-
+export DISPLAY=
+display_known() { [[ -s "$work/display" ]]; }
+if ! wait_until 10 display_known; then
+    fail "Xvfb starts"
+    exit 1
+fi
+DISPLAY=:$(head -n1 "$work/display")
+export DISPLAY
+unset DBUS_SESSION_BUS_ADDRESS
+spawn "$work/openbox.log" openbox --sm-disable
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+if ! wait_until 10 wm_running; then
+    fail "openbox starts"
+    exit 1
+fi
+screen_w=1920
+screen_h=1080
+
+# A real PNG, finished with its IEND chunk, for every screenshot the tests "take".
+convert -size 800x500 gradient:'#88c0d0-#5e81ac' "$work/shot.png"
+
+# --- helpers about the app's windows ------------------------------------------------------------
+
+# Visible top-level windows of Quillary, one "id x y w h" line each.
+quillary_windows() {
+    local id
+    for id in $(xdotool search --onlyvisible --class '^quillary$' 2>/dev/null); do
+        unset X Y WIDTH HEIGHT
+        eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)"
+        [[ -n "${WIDTH:-}" ]] && echo "$id $X $Y $WIDTH $HEIGHT"
+    done
+}
+# The card is the 420 px wide one.
+card_windows() { quillary_windows | awk '$4 == 420'; }
+card_count() { card_windows | wc -l; }
+card_shown() { [[ $(card_count) -eq 1 ]]; }
+card_gone() { [[ $(card_count) -eq 0 ]]; }
+# A menu is any other window of Quillary's that is neither the card nor a tray icon.
+menu_shown() { quillary_windows | awk '$4 != 420 && $4 > 64 && $5 < 400' | grep -q .; }
+settings_shown() { xdotool search --onlyvisible --name '^Quillary Settings$' >/dev/null 2>&1; }
+
+# Where the card's buttons are, read off its pixels: the first two folder buttons (the INI lists
+# two custom folders, drawn in the accent blue) and the trash button (red).
+# Prints "folder1_x folder1_y folder2_x folder2_y trash_x trash_y" in screen coordinates.
+card_targets() {
+    local id x y w h
+    read -r id x y w h < <(card_windows | head -n1) || return 1
+    xdotool mousemove 5 5 # no hover colours in the capture
+    sleep 0.15
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage -depth 8 "txt:$dir/card.txt" 2>/dev/null
+    awk -v ox="$x" -v oy="$y" -v w="$w" '
+            NR > 1 {
+                split($1, p, /[,:]/)
+                px = p[1]; py = p[2]
+                gsub(/[()]/, "", $2)
+                split($2, c, ",")
+                r = c[1] + 0; g = c[2] + 0; b = c[3] + 0
+                if (r == 10 && g == 132 && b == 255) {
+                    blue[px, py] = 1
+                    if (top == "" || py < top) top = py
+                }
+                if (r > 150 && g < 90 && b < 90) { rx += px; ry += py; rn++ }
+            }
+            END {
+                if (top == "" || rn == 0) exit 1
+                row = top + 3; n = 0; inside = 0
+                for (px = 0; px <= w; px++) {
+                    if ((px, row) in blue) { if (!inside) { start = px; inside = 1 } }
+                    else if (inside) { centre[n++] = int((start + px - 1) / 2); inside = 0 }
+                }
+                if (n < 2) exit 1
+                printf "%d %d %d %d %d %d\n", ox + centre[0], oy + top + 13, ox + centre[1], oy + top + 13,
+                    ox + int(rx / rn), oy + int(ry / rn)
+            }' "$dir/card.txt"
+}
+click_at() {
+    xdotool mousemove "$1" "$2" click "$3"
+}
+
+# The work area as "x y w h" (Qt's available geometry).
+work_area() { xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g' | awk '{print $1, $2, $3, $4}'; }
+card_in_place() {
+    local id x y w h ax ay aw ah
+    read -r id x y w h < <(card_windows | head -n1) || return 1
+    read -r ax ay aw ah < <(work_area)
+    [[ $((x + w)) -eq $((ax + aw - 10)) && $((y + h)) -eq $((ay + ah - 160)) ]]
+}
+
+# --- helpers about trays ------------------------------------------------------------------------
+
+# Prints the centre of Quillary's tray icon, "x y", or fails while there is none.
+tray_icon_centre() {
+    case $tray in
+    xembed)
+        # The icon is a window of Quillary's embedded in trayer's panel at the bottom right.
+        quillary_windows | awk -v sw="$screen_w" -v sh="$screen_h" \
+            '$4 <= 64 && $5 <= 64 && $2 > sw - 200 && $3 > sh - 64 { print int($2 + $4 / 2), int($3 + $5 / 2); f = 1; exit }
+             END { exit !f }'
+        ;;
+    sni)
+        # gtk-sni-tray-standalone draws the icons itself, end-aligned in its bar; Quillary's is the only one.
+        [[ -n $(registered_items) ]] || return 1
+        echo "$((screen_w - sni_size / 2)) $((screen_h - sni_size / 2))"
+        ;;
+    esac
+}
+tray_icon_shown() { tray_icon_centre >/dev/null; }
+registered_items() {
+    dbus-send --session --print-reply=literal --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
+        string:RegisteredStatusNotifierItems 2>/dev/null | grep -o ':[0-9.]*' | head -n1
+}
+# The icon's tooltip over D-Bus ("Quillary — 3 pending"): the only text of the app readable without OCR.
+sni_tooltip() {
+    local item
+    item=$(registered_items) || return 1
+    dbus-send --session --print-reply --dest="$item" /StatusNotifierItem org.freedesktop.DBus.Properties.Get \
+        string:org.kde.StatusNotifierItem string:ToolTip 2>/dev/null | grep -o '"Quillary[^"]*"' | tr -d '"'
+}
+tooltip_is() { [[ "$(sni_tooltip)" == "$1" ]]; }
+# The tooltip checks only where a host hands it out over D-Bus.
+check_tooltip() { [[ $tray != sni ]] || check "the icon's tooltip reads \"$1\"" wait_until 2 tooltip_is "$1"; }
+
+start_tray() {
+    case $tray in
+    xembed)
+        spawn "$dir/trayer.log" trayer --edge bottom --align right --widthtype request --height 24 \
+            --SetDockType true --SetPartialStrut true
+        ;;
+    sni)
+        spawn "$dir/watcher.log" status-notifier-watcher
+        watcher_up() { dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher 2>/dev/null | grep -q true; }
+        wait_until 5 watcher_up
+        spawn "$dir/sni-tray.log" gtk-sni-tray-standalone --bottom --end --size "$sni_size"
+        ;;
+    esac
+}
+
+# Opens the tray menu with a right click and activates its Nth entry with the keyboard (both Qt's
+# XEmbed menu and the host's D-Bus menu take arrow keys once open).
+tray_menu_pick() {
+    local n=$1 cx cy keys=()
+    read -r cx cy < <(tray_icon_centre) || return 1
+    click_at "$cx" "$cy" 3
+    sleep 0.6
+    for ((; n > 0; n--)); do keys+=(Down); done
+    xdotool key "${keys[@]}" Return
+    sleep 0.4
+}
+left_click_tray() {
+    local cx cy
+    read -r cx cy < <(tray_icon_centre) || return 1
+    click_at "$cx" "$cy" 1
+}
+
+ini() { grep -E "^$1=" "$home/.config/Quillary/Quillary.conf" 2>/dev/null | cut -d= -f2-; }
+paused() { [[ $(ini isPaused) == true ]]; }
+not_paused() { [[ $(ini isPaused) != true ]]; }
+
+shot_number=0
+# take_shots N: N screenshots in a row into the watched folder; their names in $shots.
+take_shots() {
+    local i
+    shots=()
+    for ((i = 0; i < $1; i++)); do
+        ((shot_number++))
+        shots+=("Screenshot $(printf %03d $shot_number).png")
+        cp "$work/shot.png" "$home/Desktop/${shots[-1]}"
+        sleep 0.15
+    done
+}
+filed() { [[ -f "$1/$2" && ! -e "$home/Desktop/$2" ]]; }
+trashed() {
+    [[ -f "$home/.local/share/Trash/files/$1" && ! -e "$home/Desktop/$1" ]] &&
+        env HOME="$home" XDG_DATA_HOME="$home/.local/share" trash-list 2>/dev/null | grep -qF "/Desktop/$1"
+}
+
+# --- one run per tray ---------------------------------------------------------------------------
+
+# One entry of the folder list, as the settings window stores it.
+folder_json() {
+    printf '{"id":"%s","name":"%s","path":"%s","icon":"folder.fill","isRenamingEnabled":false,' "$1" "$2" "$3"
+    printf '"prefix":"","includeDate":false,"fileFormat":"png"}'
+}
+# A value in QSettings' INI syntax: quoted, with backslashes and quotes escaped.
+ini_quoted() { printf '"%s"' "$(sed 's/\\/\\\\/g; s/"/\\"/g' <<<"$1")"; }
+
+# A throw-away HOME with two custom folders in the list (fixed ids).
+make_home() {
+    home=$dir/home
+    mkdir -p "$home"/{Desktop,Pictures/Work,Documents/Archive,run,.config/Quillary,.local/share}
+    chmod 700 "$home/run"
+    local list
+    list="[$(folder_json 3F2504E0-4F89-41D3-9A0C-0305E82C3301 Work Pictures/Work),$(
+        folder_json 7C9E6679-7425-40DE-944B-E07FC1F90AE7 Archive Documents/Archive)]"
+    printf '[General]\nsavedFolders_v2=%s\n' "$(ini_quoted "$list")" >"$home/.config/Quillary/Quillary.conf"
+}
+
+start_quillary() {
+    spawn "$dir/quillary.log" "$binary"
+    watching() { grep -q 'access: OK' "$dir/quillary.log"; }
+    check "Quillary starts watching the Desktop folder" wait_until 10 watching
+}
+
+start_bus() {
+    local env_file=$dir/bus.env
+    env -i PATH="$PATH" DISPLAY="$DISPLAY" dbus-launch --sh-syntax >"$env_file" || return 1
+    # shellcheck disable=SC1090
+    . "$env_file"
+    pids+=("$DBUS_SESSION_BUS_PID")
+    export DBUS_SESSION_BUS_ADDRESS
+}
+
+full_flow() {
+    local f1x f1y f2x f2y tx ty
+    check "the tray icon is shown" wait_until 5 tray_icon_shown
+
+    take_shots 3
+    local first=${shots[0]} second=${shots[1]} third=${shots[2]}
+    check "three screenshots in a row give one card" wait_until 3 card_shown
+    sleep 0.5
+    check "still one card, not three" card_shown
+    check "the card sits 10 px from the right, 160 px above the bottom of the work area" card_in_place
+    check_tooltip "Quillary — 3 pending"
+
+    if ! read -r f1x f1y f2x f2y tx ty < <(card_targets); then
+        fail "the card's folder and trash buttons can be located"
+        return
+    fi
+    click_at "$f1x" "$f1y" 1
+    check "a folder button files the first screenshot there" wait_until 2 filed "$home/Pictures/Work" "$first"
+    check "the card stays for the next one" stays_false 0.5 card_gone
+    check_tooltip "Quillary — 2 pending"
+
+    click_at "$tx" "$ty" 1
+    check "the trash button sends the second one to the Trash (trash-list agrees)" wait_until 2 trashed "$second"
+    check "the card stays for the last one" stays_false 0.5 card_gone
+
+    # A window manager may minimise the card ("show desktop"); the tray brings it back.
+    local id
+    read -r id _ < <(card_windows)
+    xdotool windowminimize "$id"
+    wait_until 2 card_gone
+    left_click_tray
+    check "a left click on the icon with one waiting brings the card back" wait_until 2 card_shown
+    if card_shown; then
+        check "... at its place" card_in_place
+        read -r f1x f1y f2x f2y tx ty < <(card_targets)
+        click_at "$f2x" "$f2y" 1
+        check "the second folder button files the last one" wait_until 2 filed "$home/Documents/Archive" "$third"
+        check "the card goes away after the last one" wait_until 2 card_gone
+        check_tooltip "Quillary"
+    fi
+
+    take_shots 1
+    wait_until 3 card_shown
+    tray_menu_pick 3 # Show Pending Screenshots, Settings..., Pause Quillary
+    check "\"Pause Quillary\" in the tray menu pauses (stored)" wait_until 2 paused
+    check "pausing closes the card" wait_until 2 card_gone
+    take_shots 1
+    check "a screenshot taken while paused gets no card" stays_false 1.5 card_shown
+
+    tray_menu_pick 2 # Settings..., Resume Quillary
+    check "\"Resume Quillary\" in the tray menu resumes" wait_until 2 not_paused
+    left_click_tray
+    check "the queue was emptied by the pause: a left click opens the menu" wait_until 2 menu_shown
+    check "... and no card" card_gone
+    xdotool key Escape
+    sleep 0.3
+    take_shots 1
+    check "after resuming a new screenshot gets a card" wait_until 3 card_shown
+    check "no settings window was opened on the way" eval "! settings_shown"
+}
+
+late_flow() {
+    check "with no tray it says so" wait_until 3 grep -q 'No system tray found' "$dir/quillary.log"
+    check "... and opens the settings window instead" wait_until 3 settings_shown
+    check "... and shows no icon" eval "! tray_icon_shown"
+    sleep 3
+    start_tray
+    check "the tray icon appears once a host starts late" wait_until 5 tray_icon_shown
+    take_shots 1
+    check "a screenshot gets a card" wait_until 3 card_shown
+    local f1x f1y f2x f2y tx ty
+    if read -r f1x f1y f2x f2y tx ty < <(card_targets); then
+        click_at "$f1x" "$f1y" 1
+        check "a folder button files it" wait_until 2 filed "$home/Pictures/Work" "${shots[0]}"
+        check "the card goes away" wait_until 2 card_gone
+    else
+        fail "the card's buttons can be located"
+    fi
+    tray_menu_pick 2 # Settings..., Pause Quillary
+    check "the late icon's menu pauses" wait_until 2 paused
+}
+
+sni_size=30
+for scenario in xembed sni late-xembed late-sni; do
+    dir=$work/$scenario
+    tray=${scenario#late-}
+    make_home
+    run_pids_from=${#pids[@]}
+    start_bus || {
+        fail "a private D-Bus session starts"
+        continue
+    }
+    if [[ $scenario == late-* ]]; then
+        start_quillary
+        late_flow
+    else
+        start_tray
+        sleep 0.5
+        start_quillary
+        full_flow
+    fi
+    # Everything this run started goes before the next one, newest first.
+    for ((i = ${#pids[@]} - 1; i >= run_pids_from; i--)); do
+        stop "${pids[i]}"
+    done
+    pids=("${pids[@]:0:run_pids_from}")
+    unset DBUS_SESSION_BUS_ADDRESS
+done
+
+scenario=all
+echo "$passes passed, $failures failed"
+((failures == 0))
