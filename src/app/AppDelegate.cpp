@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <filesystem>
@@ -30,7 +31,8 @@ QPointer<AppDelegate> sharedDelegate;
 bool canListDirectory(const QString& path)
 {
     std::error_code error;
-    std::filesystem::directory_iterator probe(std::filesystem::path(path.toStdString()), error);
+    std::filesystem::directory_iterator probe(std::filesystem::path(QFile::encodeName(path).toStdString()),
+                                              error);
     return !error;
 }
 
@@ -287,7 +289,8 @@ void AppDelegate::quickCreateFolder()
 
     const QString directory = QDir(standardDirectoryURL(baseName).toLocalFile()).filePath(name);
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(directory.toStdString()), error);
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(directory).toStdString()),
+                                        error);
     if (error) {
         printLine(QStringLiteral("❌ Create folder failed: ") + QString::fromStdString(error.message()));
         interaction->beep();
