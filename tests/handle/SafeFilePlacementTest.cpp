@@ -7,46 +7,36 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace quillary;
 
 namespace {
 
-QByteArray readAll(const QString& path)
+// Every entry, hidden ones included: temporary files must never remain.
+QString entries(const QString& folder)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
-
-dev_t deviceOf(const QString& path)
-{
-    struct stat info {};
-    return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_dev : dev_t(0);
+    return QDir(folder)
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)
+        .join(' ');
 }
 
 QByteArray content(int size)
 {
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((unsigned(i) * 2654435761u) >> 24);
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(size).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
     return bytes;
 }
 
 class SafeFilePlacementTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
     QTemporaryDir m_dir;
@@ -58,83 +48,74 @@ TEST_F(SafeFilePlacementTest, MoveNeverReplacesWhatIsThere)
     test::writeFile(path("file"), "old");
     ASSERT_EQ(symlink("missing", QFile::encodeName(path("dangling")).constData()), 0);
 
-    EXPECT_EQ(moveNoReplace(path("source"), path("file")), PlaceResult::targetExists);
-    EXPECT_EQ(moveNoReplace(path("source"), path("dangling")), PlaceResult::targetExists);
-    EXPECT_EQ(moveNoReplace(path("source"), path("source")), PlaceResult::targetExists);
-
-    EXPECT_EQ(readAll(path("source")), "new");
-    EXPECT_EQ(readAll(path("file")), "old");
+    for (const char* taken : {"file", "dangling", "source"})
+        EXPECT_EQ(moveNoReplace(path("source"), path(taken)), PlaceResult::targetExists) << taken;
+    EXPECT_EQ(test::readFile(path("source")), "new");
+    EXPECT_EQ(test::readFile(path("file")), "old");
     EXPECT_EQ(QFileInfo(path("dangling")).symLinkTarget(), path("missing"));
-    EXPECT_EQ(entries(m_dir.path()), (QStringList{"dangling", "file", "source"}));
 
     EXPECT_EQ(moveNoReplace(path("source"), path("moved")), PlaceResult::placed);
-    EXPECT_EQ(readAll(path("moved")), "new");
-    EXPECT_EQ(entries(m_dir.path()), (QStringList{"dangling", "file", "moved"}));
+    EXPECT_EQ(test::readFile(path("moved")), "new");
+    EXPECT_EQ(entries(m_dir.path()), "dangling file moved");
 }
 
 TEST_F(SafeFilePlacementTest, MoveAcrossFilesystemsCopiesThenRemovesTheSource)
 {
     QTemporaryDir other(QStringLiteral("/dev/shm/quillary-test-XXXXXX"));
-    if (!other.isValid() || deviceOf(other.path()) == deviceOf(m_dir.path()))
+    // A mount point between them is what makes rename() fail with EXDEV.
+    if (!other.isValid() || QStorageInfo(other.path()).rootPath() == QStorageInfo(m_dir.path()).rootPath())
         GTEST_SKIP() << "no second filesystem to move to";
     const QByteArray bytes = content(3 << 20);
     test::writeFile(path("source"), bytes);
     const QDateTime modified = QDateTime::currentDateTime().addDays(-3);
-    {
-        QFile file(path("source"));
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
-    }
+    QFile file(path("source"));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(modified, QFileDevice::FileModificationTime));
     test::writeFile(other.filePath("taken"), "old");
-
     EXPECT_EQ(moveNoReplace(path("source"), other.filePath("taken")), PlaceResult::targetExists);
     {
-        // A copy that cannot be written whole leaves the source and no trace at the target.
+        // A copy that cannot be written whole (writes past 1 MiB fail) leaves no trace at the target.
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
-        const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 1 << 20;
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{1 << 20, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &small);
+        const auto restore = qScopeGuard([&] {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, handler);
+        });
         EXPECT_EQ(moveNoReplace(path("source"), other.filePath("moved")), PlaceResult::failed);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, savedHandler);
     }
-    EXPECT_EQ(readAll(path("source")), bytes);
-    EXPECT_EQ(entries(other.path()), QStringList{"taken"});
+    EXPECT_EQ(test::readFile(path("source")), bytes);
+    EXPECT_EQ(entries(other.path()), "taken");
 
     EXPECT_EQ(moveNoReplace(path("source"), other.filePath("moved")), PlaceResult::placed);
     EXPECT_FALSE(QFile::exists(path("source")));
-    EXPECT_EQ(readAll(other.filePath("moved")), bytes);
+    EXPECT_EQ(test::readFile(other.filePath("moved")), bytes);
     EXPECT_EQ(QFileInfo(other.filePath("moved")).lastModified().toSecsSinceEpoch(),
               modified.toSecsSinceEpoch());
-    EXPECT_EQ(readAll(other.filePath("taken")), "old");
-    EXPECT_EQ(entries(other.path()), (QStringList{"moved", "taken"}));
+    EXPECT_EQ(test::readFile(other.filePath("taken")), "old");
+    EXPECT_EQ(entries(other.path()), "moved taken");
 }
 
 TEST_F(SafeFilePlacementTest, WriteIsPlacedOnlyWhenComplete)
 {
-    EXPECT_EQ(writeNoReplace(path("partial"),
-                             [](QIODevice& out) { return out.write(content(200000)) > 0 && false; }),
-              PlaceResult::failed);
-    EXPECT_EQ(writeNoReplace(path("missing/file"), [](QIODevice& out) { return out.write("x") == 1; }),
-              PlaceResult::failed);
+    const auto failing = [](QIODevice& out) { return out.write(content(200000)) > 0 && false; };
+    EXPECT_EQ(writeNoReplace(path("partial"), failing), PlaceResult::failed);
     // Someone takes the name while the content is being written.
-    EXPECT_EQ(writeNoReplace(path("raced"),
-                             [this](QIODevice& out) {
-                                 test::writeFile(path("raced"), "theirs");
-                                 return out.write("ours") == 4;
-                             }),
-              PlaceResult::targetExists);
-    EXPECT_EQ(readAll(path("raced")), "theirs");
-    EXPECT_EQ(entries(m_dir.path()), QStringList{"raced"});
+    const auto racing = [this](QIODevice& out) {
+        test::writeFile(path("raced"), "theirs");
+        return out.write("ours") == 4;
+    };
+    EXPECT_EQ(writeNoReplace(path("raced"), racing), PlaceResult::targetExists);
+    EXPECT_EQ(test::readFile(path("raced")), "theirs");
+    EXPECT_EQ(entries(m_dir.path()), "raced");
 
     const QByteArray bytes = content(100000);
-    EXPECT_EQ(
-        writeNoReplace(path("whole"), [&bytes](QIODevice& out) { return out.write(bytes) == bytes.size(); }),
-        PlaceResult::placed);
-    EXPECT_EQ(readAll(path("whole")), bytes);
-    EXPECT_EQ(entries(m_dir.path()), (QStringList{"raced", "whole"}));
+    EXPECT_EQ(writeNoReplace(path("whole"), [&](QIODevice& out) { return out.write(bytes) == bytes.size(); }),
+              PlaceResult::placed);
+    EXPECT_EQ(test::readFile(path("whole")), bytes);
+    EXPECT_EQ(entries(m_dir.path()), "raced whole");
 }
 
 } // namespace

@@ -17,168 +17,119 @@
 namespace quillary {
 namespace {
 
-// Runs each test in a throw-away HOME with a throw-away working directory, which must stay empty:
-// Qt's fallback for a trash it cannot make is the working directory.
+// Each test runs in a throw-away HOME and a throw-away working directory that must stay empty: Qt's
+// fallback for a trash it cannot make is the working directory.
 class TrashTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_home.isValid() && m_cwd.isValid());
-        saveAndSet("HOME", m_home.path());
-        saveAndSet("XDG_DATA_HOME", dataHome());
-        m_savedCwd = QDir::currentPath();
+        for (const char* name : {"HOME", "XDG_DATA_HOME"})
+            m_savedEnv.emplace_back(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name))
+                                                                          : std::nullopt);
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home("data")));
         ASSERT_TRUE(QDir::setCurrent(m_cwd.path()));
     }
 
     void TearDown() override
     {
-        EXPECT_TRUE(
-            QDir(m_cwd.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-            << "left in the working directory: "
-            << QDir(m_cwd.path())
-                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-                   .join(u' ')
-                   .toStdString();
+        EXPECT_EQ(QDir(m_cwd.path())
+                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                  QStringList())
+            << "left in the working directory";
         QDir::setCurrent(m_savedCwd);
         for (const auto& [name, value] : m_savedEnv)
             value ? qputenv(name, *value) : qunsetenv(name);
     }
 
-    void saveAndSet(const char* name, const QString& value)
-    {
-        m_savedEnv.emplace_back(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name))
-                                                                      : std::nullopt);
-        qputenv(name, QFile::encodeName(value));
-    }
+    QString home(const QString& name) const { return m_home.filePath(name); }
 
-    QString dataHome() const { return m_home.filePath(QStringLiteral("data")); }
-    QString homeTrash() const { return dataHome() + QStringLiteral("/Trash"); }
-    QString homePath(const QString& name) const { return m_home.filePath(name); }
-
-    QTemporaryDir m_home;
-    QTemporaryDir m_cwd;
-    QString m_savedCwd;
+    QTemporaryDir m_home, m_cwd;
+    const QString m_savedCwd = QDir::currentPath();
     std::vector<std::pair<const char*, std::optional<QByteArray>>> m_savedEnv;
 };
 
-QByteArray readAll(const QString& path)
+TEST_F(TrashTest, TrashedFileHasARecordTrashClientsRead)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-TEST_F(TrashTest, TrashedFileHasAValidInfoRecord)
-{
-    // Read afresh on each call, so the helper and Qt see the test's data folder.
-    ASSERT_EQ(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation), dataHome());
     // Path= is URL-escaped: a literal "%41" must not come back as "A".
     const QString name = QStringLiteral("Shot 100%41 \u00fc.png");
-    const QString source = homePath(name);
-    test::writeFile(source, "pixels");
+    test::writeFile(home(name), "pixels");
 
-    ASSERT_TRUE(moveToTrash(source));
-    EXPECT_FALSE(QFileInfo::exists(source));
-    EXPECT_EQ(readAll(homeTrash() + QStringLiteral("/files/") + name), "pixels");
-
-    const QString infoPath = homeTrash() + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo");
-    const QByteArray record = readAll(infoPath);
+    ASSERT_TRUE(moveToTrash(home(name)));
+    EXPECT_FALSE(QFileInfo::exists(home(name)));
+    EXPECT_EQ(test::readFile(home("data/Trash/files/" + name)), "pixels");
+    const QByteArray record = test::readFile(home("data/Trash/info/" + name + ".trashinfo"));
     ASSERT_TRUE(record.startsWith("[Trash Info]\n")) << record.toStdString();
     QMap<QByteArray, QByteArray> keys;
     for (const QByteArray& line : record.split('\n'))
         if (const qsizetype eq = line.indexOf('='); eq > 0)
             keys.insert(line.left(eq), line.mid(eq + 1));
-    EXPECT_EQ(QString::fromUtf8(QByteArray::fromPercentEncoding(keys.value("Path"))).toStdString(),
-              source.toStdString());
+    EXPECT_EQ(QString::fromUtf8(QByteArray::fromPercentEncoding(keys.value("Path"))), home(name));
     const QDateTime deleted =
         QDateTime::fromString(QString::fromLatin1(keys.value("DeletionDate")), Qt::ISODate);
-    ASSERT_TRUE(deleted.isValid());
-    EXPECT_LE(qAbs(deleted.secsTo(QDateTime::currentDateTime())), 60);
-}
+    EXPECT_TRUE(deleted.isValid() && qAbs(deleted.secsTo(QDateTime::currentDateTime())) <= 60)
+        << keys.value("DeletionDate").toStdString();
 
-TEST_F(TrashTest, TrashClientListsTheTrashedFile)
-{
-    const QString source = homePath(QStringLiteral("shot 100%41.png"));
-    test::writeFile(source, "pixels");
-    ASSERT_TRUE(moveToTrash(source));
-
-    const QString client = QStandardPaths::findExecutable(QStringLiteral("trash-list"));
+    const QString client = QStandardPaths::findExecutable("trash-list");
     if (client.isEmpty())
         GTEST_SKIP() << "trash-list (trash-cli) is not installed";
     QProcess list;
     list.start(client, {});
     ASSERT_TRUE(list.waitForFinished(30000));
     const QString output = QString::fromUtf8(list.readAllStandardOutput());
-    EXPECT_TRUE(output.contains(u' ' + source + u'\n')) << output.toStdString();
+    EXPECT_TRUE(output.contains(u' ' + home(name) + u'\n')) << output.toStdString();
 }
 
-TEST_F(TrashTest, TrashesAFolderWithItsContents)
+TEST_F(TrashTest, FolderGoesWithItsContentsIntoAFreshHome)
 {
-    const QString folder = homePath(QStringLiteral("Receipts"));
-    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/2024")));
-    test::writeFile(folder + QStringLiteral("/2024/a.png"), "a");
+    qunsetenv("XDG_DATA_HOME"); // a new account: no ~/.local/share yet
+    ASSERT_TRUE(QDir().mkpath(home("Receipts/2024")));
+    test::writeFile(home("Receipts/2024/a.png"), "a");
 
-    ASSERT_TRUE(moveToTrash(folder + u'/'));
-    EXPECT_FALSE(QFileInfo::exists(folder));
-    EXPECT_EQ(readAll(homeTrash() + QStringLiteral("/files/Receipts/2024/a.png")), "a");
-    EXPECT_TRUE(QFileInfo::exists(homeTrash() + QStringLiteral("/info/Receipts.trashinfo")));
+    ASSERT_TRUE(moveToTrash(home("Receipts/")));
+    EXPECT_FALSE(QFileInfo::exists(home("Receipts")));
+    EXPECT_EQ(test::readFile(home(".local/share/Trash/files/Receipts/2024/a.png")), "a");
+    EXPECT_TRUE(QFileInfo::exists(home(".local/share/Trash/info/Receipts.trashinfo")));
 }
 
-TEST_F(TrashTest, MissingFileFails)
+TEST_F(TrashTest, WhatCannotBeTrashedStaysWhereItIs)
 {
-    EXPECT_FALSE(moveToTrash(homePath(QStringLiteral("absent.png"))));
+    EXPECT_FALSE(moveToTrash(home("absent.png")));
     EXPECT_FALSE(moveToTrash(QString()));
-    EXPECT_FALSE(QFileInfo::exists(homeTrash() + QStringLiteral("/files/absent.png")));
-}
 
-TEST_F(TrashTest, FreshHomeWithoutDataFolderWorks)
-{
-    qunsetenv("XDG_DATA_HOME");
-    const QString source = homePath(QStringLiteral("shot.png"));
-    test::writeFile(source, "pixels");
-    ASSERT_FALSE(QFileInfo::exists(homePath(QStringLiteral(".local"))));
-
-    ASSERT_TRUE(moveToTrash(source));
-    EXPECT_EQ(readAll(homePath(QStringLiteral(".local/share/Trash/files/shot.png"))), "pixels");
-    EXPECT_TRUE(QFileInfo::exists(homePath(QStringLiteral(".local/share/Trash/info/shot.png.trashinfo"))));
-}
-
-TEST_F(TrashTest, UnusableDataFolderLeavesTheFileInPlace)
-{
-    // A data folder below a regular file can be made by no one, so Qt misplaces the file; it must
-    // come back, with nothing left behind.
-    test::writeFile(homePath(QStringLiteral("blocker")), "");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(homePath(QStringLiteral("blocker/share"))));
-    const QString source = homePath(QStringLiteral("shot.png"));
-    test::writeFile(source, "pixels");
-
+    // A data folder below a regular file can be made by no one, so Qt misplaces the file into the
+    // working directory; it must come back, with nothing left there.
+    test::writeFile(home("blocker"), "");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home("blocker/share")));
+    test::writeFile(home("shot.png"), "pixels");
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(moveToTrash(source));
+    EXPECT_FALSE(moveToTrash(home("shot.png")));
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(readAll(source), "pixels");
+    EXPECT_EQ(test::readFile(home("shot.png")), "pixels");
 }
 
 TEST(TrashLocation, OnlyItemsDirectlyInATrashFilesFolderCount)
 {
-    const QString uid = QString::number(::getuid());
-    const QString otherUid = QString::number(::getuid() + 1);
-    const std::vector<std::pair<QString, bool>> cases = {
-        {QStringLiteral("/home/u/.local/share/Trash/files/a.png"), true},
-        {QStringLiteral("/srv/data/Trash/files/Receipts"), true},
-        {QStringLiteral("/media/usb/.Trash-") + uid + QStringLiteral("/files/a.png"), true},
-        {QStringLiteral("/media/usb/.Trash/") + uid + QStringLiteral("/files/a.png"), true},
-        {QStringLiteral("/media/usb/.Trash-") + otherUid + QStringLiteral("/files/a.png"), false},
-        {QStringLiteral("/media/usb/.Trash/") + otherUid + QStringLiteral("/files/a.png"), false},
-        {QStringLiteral("/media/usb/") + uid + QStringLiteral("/files/a.png"), false},
-        {QStringLiteral("./files/a.png"), false},
-        {QStringLiteral("Trash/files/a.png"), false},
-        {QStringLiteral("/home/u/work/files/a.png"), false},
-        {QStringLiteral("/home/u/.local/share/Trash/info/a.png"), false},
-        {QStringLiteral("/home/u/.local/share/Trash/files/sub/a.png"), false},
-        {QStringLiteral("/home/u/.local/share/Trash/files/"), false},
-        {QString(), false},
+    const std::pair<const char*, bool> cases[] = {
+        {"/home/u/.local/share/Trash/files/a.png", true},
+        {"/media/usb/.Trash-UID/files/a.png", true},
+        {"/media/usb/.Trash/UID/files/a.png", true},
+        {"/media/usb/.Trash-OTHER/files/a.png", false},
+        {"/media/usb/.Trash/OTHER/files/a.png", false},
+        {"/media/usb/UID/files/a.png", false},
+        {"home/u/.local/share/Trash/files/a.png", false}, // relative
+        {"/home/u/work/files/a.png", false},
+        {"/home/u/.local/share/Trash/info/a.png", false},
+        {"/home/u/.local/share/Trash/files/sub/a.png", false},
+        {"/home/u/.local/share/Trash/files/", false},
     };
-    for (const auto& [path, expected] : cases)
+    for (const auto& [pattern, expected] : cases) {
+        const QString path = QString::fromLatin1(pattern)
+                                 .replace("UID", QString::number(::getuid()))
+                                 .replace("OTHER", QString::number(::getuid() + 1));
         EXPECT_EQ(isTrashedLocation(path), expected) << path.toStdString();
+    }
 }
 
 } // namespace
