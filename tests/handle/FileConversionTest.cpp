@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -199,6 +201,24 @@ TEST_F(FileConversionTest, NothingIsWrittenForWhatCannotBeConverted)
     // Qt fails such a PNG but still hands out the rows it got; the whole-image fallback must not.
     test::writeFile(in("damaged.png"), damaged);
     EXPECT_FALSE(decodeCompleteImage(in("damaged.png")));
+}
+
+TEST_F(FileConversionTest, AReadOnlyTargetFolderKeepsTheSource)
+{
+    const QByteArray png = encoded(screenshotLike(120, 80), "png");
+    test::writeFile(in("shot.png"), png);
+    const QByteArray outFolder = QFile::encodeName(out(""));
+    ASSERT_EQ(::chmod(outFolder.constData(), 0555), 0);
+    const auto restore = qScopeGuard([&] { ::chmod(outFolder.constData(), 0755); });
+    test::PermissionBitsEnforced enforced;
+    if (!enforced.isEffective())
+        GTEST_SKIP() << "running as root without the means to lower its file-permission override";
+    for (const QString format : {"png", "jpg", "pdf"}) {
+        SCOPED_TRACE(format.toStdString());
+        EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot." + format), format), PlaceResult::failed);
+        EXPECT_EQ(test::readFile(in("shot.png")), png);
+        EXPECT_EQ(outEntries(), "");
+    }
 }
 
 TEST_F(FileConversionTest, FailedWriteKeepsTheSourceAndLeavesNothing)

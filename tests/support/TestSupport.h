@@ -20,4 +20,18 @@ void writeFile(const QString& path, const QByteArray& bytes);
 // The whole content of `path`, empty when it cannot be read.
 QByteArray readFile(const QString& path);
 
+// While alive, the calling thread is subject to file permission bits even as root (the
+// capabilities that override them are lowered from its effective set). Does nothing for other users.
+class PermissionBitsEnforced {
+public:
+    PermissionBitsEnforced();
+    ~PermissionBitsEnforced();
+    // False when root's overrides could not be lowered; permission tests must skip then.
+    bool isEffective() const { return m_effective; }
+
+private:
+    bool m_lowered = false;
+    bool m_effective = false;
+};
+
 } // namespace quillary::test
