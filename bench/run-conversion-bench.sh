@@ -26,23 +26,6 @@ MAGICK=$(command -v magick || command -v convert-im6.q16 || command -v convert) 
 OUT=$(mktemp -d build/bench-out.XXXXXX)
 trap 'rm -rf "$OUT"' EXIT
 
-# median_ms CMD...: median wall time of RUNS runs, in milliseconds (hyperfine when installed).
-median_ms() {
-  if command -v hyperfine >/dev/null; then
-    hyperfine -N --warmup 1 --runs "$RUNS" --export-csv "$OUT/hf.csv" -- "$(printf '%q ' "$@")" >/dev/null
-    awk -F, 'NR == 2 { printf "%.1f\n", $4 * 1000 }' "$OUT/hf.csv"
-    return
-  fi
-  "$@" >/dev/null 2>&1
-  local times=() start end
-  for _ in $(seq "$RUNS"); do
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    times+=("$(echo "$end - $start" | awk '{ print ($1 - $3) * 1000 }')")
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END { printf "%.1f\n", t[int((NR + 1) / 2)] }'
-}
 
 vips_loop() {
   local f name

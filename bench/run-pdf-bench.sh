@@ -29,18 +29,6 @@ COMPARE=$(command -v compare-im6.q16 || command -v compare)
 OUT=$(mktemp -d build/pdf-bench-out.XXXXXX)
 trap 'rm -rf "$OUT"' EXIT
 
-# median_ms CMD...: median wall time of RUNS runs, in milliseconds.
-median_ms() {
-  "$@" >/dev/null 2>&1
-  local times=() start end
-  for _ in $(seq "$RUNS"); do
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    times+=("$(echo "$end - $start" | awk '{ print ($1 - $3) * 1000 }')")
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END { printf "%.1f\n", t[int((NR + 1) / 2)] }'
-}
 
 # same_pixels A B: whether the two pictures have identical pixels.
 same_pixels() {
