@@ -119,7 +119,7 @@ TEST(TrashLocation, OnlyItemsDirectlyInATrashFilesFolderCount)
         {"/media/usb/.Trash/OTHER/files/a.png", false},
         {"/media/usb/UID/files/a.png", false},
         {"home/u/.local/share/Trash/files/a.png", false}, // relative
-        {"/home/u/work/files/a.png", false},
+        {"/home/u/projects/files/a.png", false},
         {"/home/u/.local/share/Trash/info/a.png", false},
         {"/home/u/.local/share/Trash/files/sub/a.png", false},
         {"/home/u/.local/share/Trash/files/", false},
