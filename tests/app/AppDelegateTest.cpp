@@ -1,9 +1,5 @@
-#include "app/AppDelegate.h"
-#include "app/Interaction.h"
 #include "app/NotificationCenter.h"
-#include "app/Preferences.h"
 #include "detect/FolderMonitor.h"
-#include "platform/LoginItemService.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
 
@@ -11,18 +7,28 @@
 
 #include <QDir>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QThread>
 
 using namespace quillary;
 
 namespace {
 
-class AppDelegateTest : public ::testing::Test, public test::DelegateHarness {};
+using Status = LoginItemService::Status;
 
-TEST_F(AppDelegateTest, FirstLaunchWatchesTheHomeDesktopAndRegistersNoLoginItem)
+class AppDelegateTest : public ::testing::Test, public test::DelegateHarness {
+protected:
+    // Runs `step` and returns what it printed.
+    static std::string printed(const std::function<void()>& step)
+    {
+        testing::internal::CaptureStdout();
+        step();
+        return testing::internal::GetCapturedStdout();
+    }
+};
+
+TEST_F(AppDelegateTest, FirstLaunchWatchesTheHomeDesktopRestartsAndReportsAFolderItCannotList)
 {
-    auto delegate = makeDelegate(LoginItemService::Status::notRegistered);
+    auto delegate = makeDelegate();
     EXPECT_TRUE(store.boolValue(prefs::showPopup)) << "creating the delegate registers the defaults";
     EXPECT_EQ(delegate->watchStatus(), WatchStatus::notStarted);
     EXPECT_GT(delegate->monitorStartedAt(), QDateTime::currentDateTimeUtc().addYears(100));
@@ -34,68 +40,19 @@ TEST_F(AppDelegateTest, FirstLaunchWatchesTheHomeDesktopAndRegistersNoLoginItem)
     EXPECT_EQ(AppDelegate::shared(), delegate.get());
     EXPECT_EQ(delegate->watchStatus(), WatchStatus::active);
     EXPECT_EQ(delegate->currentWatchURL().toLocalFile(), home.filePath(QStringLiteral("Desktop")));
-    EXPECT_TRUE(QFileInfo(home.filePath(QStringLiteral("Desktop"))).isDir());
     EXPECT_FALSE(delegate->isUsingCustomWatchFolder());
     EXPECT_GE(delegate->monitorStartedAt(), before);
     ASSERT_NE(delegate->monitor(), nullptr);
-    EXPECT_GE(delegate->monitor()->fileDescriptor(), 0);
-    EXPECT_EQ(changed.count(), 1);
-    EXPECT_FALSE(delegate->isPaused());
-    EXPECT_EQ(items->registerCalls, 0);
-    EXPECT_EQ(items->unregisterCalls, 0);
-}
-
-TEST_F(AppDelegateTest, LoginItemIsRegisteredOnlyWhenWantedAndNotAlreadyEnabled)
-{
-    store.setBool(prefs::launchAtLogin, true);
-    {
-        auto delegate = makeDelegate(LoginItemService::Status::notRegistered);
-        delegate->applicationDidFinishLaunching();
-        EXPECT_EQ(items->registerCalls, 1);
-    }
-    {
-        auto delegate = makeDelegate(LoginItemService::Status::enabled);
-        delegate->applicationDidFinishLaunching();
-        EXPECT_EQ(items->registerCalls, 0);
-    }
-    {
-        auto delegate = makeDelegate(LoginItemService::Status::requiresApproval);
-        delegate->applicationDidFinishLaunching();
-        EXPECT_EQ(items->registerCalls, 1);
-    }
-    store.setBool(prefs::launchAtLogin, false);
-    {
-        auto delegate = makeDelegate(LoginItemService::Status::enabled);
-        delegate->applicationDidFinishLaunching();
-        EXPECT_EQ(items->registerCalls, 0);
-        EXPECT_EQ(items->unregisterCalls, 0) << "launch never unregisters";
-    }
-}
-
-TEST_F(AppDelegateTest, AFailedRegistrationIsSilentAndKeepsThePreference)
-{
-    store.setBool(prefs::launchAtLogin, true);
-    auto delegate = makeDelegate(LoginItemService::Status::notRegistered, QStringLiteral("disk full"));
-    testing::internal::CaptureStdout();
-    delegate->applicationDidFinishLaunching();
-    const std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(items->registerCalls, 1);
-    EXPECT_EQ(output.find("disk full"), std::string::npos);
-    EXPECT_TRUE(store.boolValue(prefs::launchAtLogin));
-}
-
-TEST_F(AppDelegateTest, RestartingTheWatchReplacesTheMonitorAndAnnouncesTheState)
-{
-    auto delegate = makeDelegate(LoginItemService::Status::notRegistered);
-    delegate->applicationDidFinishLaunching();
     const int firstDescriptor = delegate->monitor()->fileDescriptor();
-    const QDateTime firstStart = delegate->monitorStartedAt();
+    EXPECT_GE(firstDescriptor, 0);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(items->registerCalls + items->unregisterCalls, 0);
 
-    QSignalSpy changed(&NotificationCenter::defaultCenter(), &NotificationCenter::quillaryWatchStateChanged);
+    // A restart replaces the monitor and announces the state again.
+    const QDateTime firstStart = delegate->monitorStartedAt();
+    changed.clear();
     QThread::msleep(5);
-    testing::internal::CaptureStdout();
-    delegate->startWatching();
-    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string output = printed([&] { delegate->startWatching(); });
 
     EXPECT_EQ(changed.count(), 1);
     EXPECT_GT(delegate->monitorStartedAt(), firstStart);
@@ -104,22 +61,40 @@ TEST_F(AppDelegateTest, RestartingTheWatchReplacesTheMonitorAndAnnouncesTheState
     EXPECT_EQ(QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(firstDescriptor)).exists(),
               delegate->monitor()->fileDescriptor() == firstDescriptor)
         << "the old descriptor is closed unless its number was reused";
-    const std::string expected = "📍 Quillary: Watching " +
-                                 home.filePath(QStringLiteral("Desktop")).toStdString() + " — access: OK ✅\n";
-    EXPECT_NE(output.find(expected), std::string::npos) << output;
+    EXPECT_NE(output.find("📍 Quillary: Watching " + home.filePath(QStringLiteral("Desktop")).toStdString() +
+                          " — access: OK ✅\n"),
+              std::string::npos)
+        << output;
+
+    // A plain file where the Desktop should be: it cannot be created, listed or watched.
+    ASSERT_TRUE(QDir(home.filePath(QStringLiteral("Desktop"))).removeRecursively());
+    test::writeFile(home.filePath(QStringLiteral("Desktop")), "not a folder");
+    const std::string denied = printed([&] { delegate->startWatching(); });
+    EXPECT_EQ(delegate->watchStatus(), WatchStatus::noAccess);
+    EXPECT_NE(denied.find("❌ Error: Could not open folder for monitoring at "), std::string::npos) << denied;
+    EXPECT_NE(denied.find(" — access: DENIED ❌"), std::string::npos) << denied;
 }
 
-TEST_F(AppDelegateTest, AFolderThatCannotBeListedIsReportedAsDenied)
+TEST_F(AppDelegateTest, LoginItemIsRegisteredOnlyWhenWantedAndNotAlreadyEnabledAndFailsSilently)
 {
-    // A plain file where the Desktop should be: it cannot be created, listed or watched.
-    test::writeFile(home.filePath(QStringLiteral("Desktop")), "not a folder");
-    auto delegate = makeDelegate(LoginItemService::Status::notRegistered);
-    testing::internal::CaptureStdout();
-    delegate->applicationDidFinishLaunching();
-    const std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(delegate->watchStatus(), WatchStatus::noAccess);
-    EXPECT_NE(output.find("❌ Error: Could not open folder for monitoring at "), std::string::npos) << output;
-    EXPECT_NE(output.find(" — access: DENIED ❌"), std::string::npos) << output;
+    struct Case {
+        bool wanted;
+        Status status;
+        int registerCalls;
+        std::optional<QString> failure = std::nullopt;
+    };
+    for (const Case& c : {Case{true, Status::notRegistered, 1}, Case{true, Status::enabled, 0},
+                          Case{true, Status::requiresApproval, 1}, Case{false, Status::enabled, 0},
+                          Case{true, Status::notRegistered, 1, QStringLiteral("disk full")}}) {
+        SCOPED_TRACE(testing::Message() << c.wanted << ' ' << int(c.status) << ' ' << c.failure.has_value());
+        store.setBool(prefs::launchAtLogin, c.wanted);
+        auto delegate = makeDelegate(c.status, c.failure);
+        const std::string output = printed([&] { delegate->applicationDidFinishLaunching(); });
+        EXPECT_EQ(items->registerCalls, c.registerCalls);
+        EXPECT_EQ(items->unregisterCalls, 0) << "launch never unregisters";
+        EXPECT_EQ(output.find("disk full"), std::string::npos) << output;
+        EXPECT_EQ(store.boolValue(prefs::launchAtLogin), c.wanted);
+    }
 }
 
 } // namespace

@@ -24,12 +24,14 @@ QByteArray pngBytes()
     image.fill(QColor(200, 30, 90, 255));
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
 }
 
-QStringList filesIn(const QString& dir) { return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+QStringList filesIn(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
 
 class DispatchTest : public ::testing::Test, public test::DelegateHarness {
 protected:
@@ -51,129 +53,124 @@ protected:
         ADD_FAILURE() << "no folder " << name.toStdString();
         return {};
     }
+    FolderConfig addFolder(const QString& name, const QString& base, bool includeDate, const QString& prefix,
+                           const QString& format)
+    {
+        FolderConfig folder = makeCustomFolder(name, base);
+        folder.includeDate = includeDate;
+        if (!prefix.isEmpty())
+            folder.prefix = prefix;
+        folder.fileFormat = format;
+        saveFolders(store, loadSavedFolders(store) << folder);
+        return folder;
+    }
+    void autoMoveTo(const FolderConfig& folder)
+    {
+        store.setText(prefs::selectedFolderID, folder.idText());
+        store.setBool(prefs::showPopup, false);
+        store.setBool(prefs::autoMove, true);
+    }
     // Writes screenshots and waits until the scan has taken them all.
     void takeScreenshots(const QStringList& names)
     {
         for (const QString& name : names)
             test::writeFile(shot(name), pngBytes());
         ASSERT_TRUE(test::waitUntil([&] {
-            return std::all_of(names.begin(), names.end(),
-                               [&](const QString& name) { return delegate->seenScreenshotPaths().contains(shot(name)); });
+            return std::all_of(names.begin(), names.end(), [&](const QString& name) {
+                return delegate->seenScreenshotPaths().contains(shot(name));
+            });
         }));
     }
 
     std::unique_ptr<AppDelegate> delegate;
 };
 
-TEST_F(DispatchTest, AutoMoveFilesANewScreenshotRenamedAndConverted)
+TEST_F(DispatchTest, AutoMoveFilesRenamedAndConvertedUnlessThePopupWinsOrTheFolderIsGone)
 {
-    QList<FolderConfig> folders = loadSavedFolders(store);
-    FolderConfig work = makeCustomFolder(QStringLiteral("Work"), QStringLiteral("Documents"));
-    work.fileFormat = QStringLiteral("JPG");
-    folders.append(work);
-    saveFolders(store, folders);
-    store.setText(prefs::selectedFolderID, work.idText());
-    store.setBool(prefs::showPopup, false);
-    store.setBool(prefs::autoMove, true);
+    autoMoveTo(addFolder("Work", "Documents", true, {}, "JPG"));
+    store.setBool(prefs::showPopup, true);
+    takeScreenshots({"Screenshot queued.png"});
+    EXPECT_EQ(delegate->screenshotQueue().size(), 1) << "the popup wins over auto-move";
 
+    store.setBool(prefs::showPopup, false);
     QElapsedTimer clock;
     clock.start();
-    test::writeFile(shot(QStringLiteral("Screenshot 1.png")), pngBytes());
-    const QString expected = standardDir(QStringLiteral("Documents")) + QStringLiteral("/Work/Quillary_")
-                             + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("_001.jpg");
+    test::writeFile(shot("Screenshot 1.png"), pngBytes());
+    const QString work = standardDir("Documents") + QStringLiteral("/Work");
+    const QString expected = work + QStringLiteral("/Quillary_") +
+                             QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) +
+                             QStringLiteral("_001.jpg");
     ASSERT_TRUE(test::waitUntil([&] { return QFileInfo::exists(expected); })) << expected.toStdString();
     EXPECT_LT(clock.elapsed(), 1500);
     delegate->waitForMoves();
-    EXPECT_FALSE(QFileInfo::exists(shot(QStringLiteral("Screenshot 1.png"))));
+    EXPECT_FALSE(QFileInfo::exists(shot("Screenshot 1.png")));
     EXPECT_EQ(QImageReader(expected).format(), "jpeg");
     EXPECT_TRUE(delegate->seenScreenshotPaths().contains(expected));
-    EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
-    EXPECT_TRUE(sounds->played.empty()) << "an automatic move is silent";
-}
-
-TEST_F(DispatchTest, ThePopupWinsAndAMissingAutoMoveFolderLeavesTheScreenshot)
-{
-    store.setBool(prefs::autoMove, true);
-    store.setText(prefs::selectedFolderID, folderNamed(QStringLiteral("Pictures")).idText());
-    takeScreenshots({QStringLiteral("Screenshot queued.png")});
     EXPECT_EQ(delegate->screenshotQueue().size(), 1);
+    EXPECT_TRUE(sounds->played.empty()) << "an automatic move is silent";
 
-    store.setBool(prefs::showPopup, false);
     store.setText(prefs::selectedFolderID, QStringLiteral("00000000-0000-0000-0000-00000000DEAD"));
-    takeScreenshots({QStringLiteral("Screenshot stays.png")});
+    takeScreenshots({"Screenshot stays.png"});
     delegate->waitForMoves();
-    EXPECT_TRUE(QFileInfo::exists(shot(QStringLiteral("Screenshot queued.png"))));
-    EXPECT_TRUE(QFileInfo::exists(shot(QStringLiteral("Screenshot stays.png"))));
-    EXPECT_TRUE(filesIn(standardDir(QStringLiteral("Pictures"))).isEmpty());
+    EXPECT_EQ(filesIn(screenshotFolder), (QStringList{"Screenshot queued.png", "Screenshot stays.png"}));
+    EXPECT_EQ(filesIn(work).size(), 1);
 }
 
 TEST_F(DispatchTest, TheCardFilesTrashesAndAdvancesThroughTheQueue)
 {
     store.setBool(prefs::popupSoundEnabled, true);
     store.setText(prefs::popupSoundLevel, QStringLiteral("med"));
-    takeScreenshots({QStringLiteral("Screenshot a.png"), QStringLiteral("Screenshot b.png"),
-                     QStringLiteral("Screenshot c.png"), QStringLiteral("Screenshot d.png")});
+    takeScreenshots({"Screenshot a.png", "Screenshot b.png", "Screenshot c.png", "Screenshot d.png"});
     ASSERT_EQ(delegate->screenshotQueue().size(), 4);
     ASSERT_FALSE(sounds->played.empty());
     EXPECT_DOUBLE_EQ(sounds->played.back().volume, 0.22);
 
     // Renaming off: the file keeps its name, unless that name is taken in the target.
-    const QString documents = standardDir(QStringLiteral("Documents"));
+    const QString documents = standardDir("Documents");
     QDir().mkpath(documents);
     test::writeFile(documents + QStringLiteral("/Screenshot b.png"), "already here");
-    const QString documentsID = folderNamed(QStringLiteral("Documents")).idText();
+    const QString documentsID = folderNamed("Documents").idText();
     delegate->popupMove(delegate->screenshotQueue().first(), documentsID);
     delegate->popupMove(delegate->screenshotQueue().first(), documentsID);
     delegate->waitForMoves();
     EXPECT_EQ(filesIn(documents), (QStringList{"Screenshot a.png", "Screenshot b.png"}));
-    EXPECT_EQ(test::readFile(documents + QStringLiteral("/Screenshot b.png")), "already here") << "never replaced";
-    EXPECT_TRUE(QFileInfo::exists(shot(QStringLiteral("Screenshot b.png"))));
+    EXPECT_EQ(test::readFile(documents + QStringLiteral("/Screenshot b.png")), "already here")
+        << "never replaced";
+    EXPECT_TRUE(QFileInfo::exists(shot("Screenshot b.png")));
     EXPECT_EQ(delegate->screenshotQueue().size(), 2);
 
     delegate->popupMove(delegate->screenshotQueue().first(), QStringLiteral("no-such-folder"));
-    EXPECT_TRUE(QFileInfo::exists(shot(QStringLiteral("Screenshot c.png"))));
+    EXPECT_TRUE(QFileInfo::exists(shot("Screenshot c.png")));
     EXPECT_EQ(delegate->screenshotQueue().size(), 1);
 
     delegate->popupDelete(delegate->screenshotQueue().first());
-    EXPECT_FALSE(QFileInfo::exists(shot(QStringLiteral("Screenshot d.png"))));
-    EXPECT_TRUE(QFileInfo::exists(home.filePath(QStringLiteral(".local/share/Trash/files/Screenshot d.png"))));
+    EXPECT_FALSE(QFileInfo::exists(shot("Screenshot d.png")));
+    EXPECT_TRUE(
+        QFileInfo::exists(home.filePath(QStringLiteral(".local/share/Trash/files/Screenshot d.png"))));
     EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
 }
 
 TEST_F(DispatchTest, RenamedMovesIntoTheSameFolderNumberOnEvenBeforeTheyFinish)
 {
-    QList<FolderConfig> folders = loadSavedFolders(store);
-    FolderConfig pdfs = makeCustomFolder(QStringLiteral("PDFs"), QStringLiteral("Desktop"));
-    pdfs.includeDate = false;
-    pdfs.prefix = QStringLiteral("Doc");
-    pdfs.fileFormat = QStringLiteral("pdf");
-    folders.append(pdfs);
-    saveFolders(store, folders);
-    takeScreenshots({QStringLiteral("Screenshot 1.png"), QStringLiteral("Screenshot 2.png"),
-                     QStringLiteral("Screenshot 3.png")});
+    const FolderConfig pdfs = addFolder("PDFs", "Desktop", false, "Doc", "pdf");
+    takeScreenshots({"Screenshot 1.png", "Screenshot 2.png", "Screenshot 3.png"});
     for (int i = 0; i < 3; ++i)
         delegate->popupMove(delegate->screenshotQueue().first(), pdfs.idText());
     delegate->waitForMoves();
-    EXPECT_EQ(filesIn(standardDir(QStringLiteral("Desktop")) + QStringLiteral("/PDFs")),
+    EXPECT_EQ(filesIn(standardDir("Desktop") + QStringLiteral("/PDFs")),
               (QStringList{"Doc_001.pdf", "Doc_002.pdf", "Doc_003.pdf"}));
     EXPECT_TRUE(filesIn(screenshotFolder).isEmpty());
 }
 
 TEST_F(DispatchTest, AutoMoveIntoTheWatchedFolderItselfRenamesInPlaceOnce)
 {
-    QList<FolderConfig> folders = loadSavedFolders(store);
-    FolderConfig here = makeCustomFolder(QStringLiteral("Shots"), QStringLiteral("Desktop"));
-    here.includeDate = false;
-    here.prefix = QStringLiteral("Screenshot"); // its output would look like a new screenshot
-    folders.append(here);
-    saveFolders(store, folders);
+    // Its output would look like a new screenshot.
+    const FolderConfig here = addFolder("Shots", "Desktop", false, "Screenshot", "png");
     screenshotFolder = configDirectoryURL(here).toLocalFile();
     delegate->startWatching();
-    store.setText(prefs::selectedFolderID, here.idText());
-    store.setBool(prefs::showPopup, false);
-    store.setBool(prefs::autoMove, true);
+    autoMoveTo(here);
 
-    takeScreenshots({QStringLiteral("Screenshot new.png")});
+    takeScreenshots({"Screenshot new.png"});
     test::processEventsFor(1200ms);
     delegate->waitForMoves();
     EXPECT_EQ(filesIn(screenshotFolder), QStringList{"Screenshot_001.png"});
@@ -188,8 +185,8 @@ TEST_F(DispatchTest, QuickCreateCleansTheNameAndRefusesDuplicates)
     EXPECT_EQ(interaction->alerts[0].informativeText, "Enter a folder name to create inside Desktop.");
     EXPECT_EQ(interaction->alerts[0].buttons, (QStringList{"Save", "Cancel"}));
     EXPECT_EQ(interaction->placeholders, QStringList{"Folder name"});
-    EXPECT_TRUE(QFileInfo(standardDir(QStringLiteral("Desktop")) + QStringLiteral("/a-b-c")).isDir());
-    EXPECT_EQ(folderNamed(QStringLiteral("a-b-c")).path, "Desktop/a-b-c");
+    EXPECT_TRUE(QFileInfo(standardDir("Desktop") + QStringLiteral("/a-b-c")).isDir());
+    EXPECT_EQ(folderNamed("a-b-c").path, "Desktop/a-b-c");
     EXPECT_EQ(interaction->beeps, 0);
 
     delegate->quickCreateFolder(); // the same name again
@@ -204,7 +201,7 @@ TEST_F(DispatchTest, QuickCreateCleansTheNameAndRefusesDuplicates)
     EXPECT_EQ(interaction->beeps, 1);
 
     store.setText(prefs::quickCreateBaseFolder, QStringLiteral("Downloads"));
-    test::writeFile(standardDir(QStringLiteral("Downloads")), "a file where the folder should be");
+    test::writeFile(standardDir("Downloads"), "a file where the folder should be");
     interaction->typedText = QStringLiteral("Blocked");
     testing::internal::CaptureStdout();
     delegate->quickCreateFolder();

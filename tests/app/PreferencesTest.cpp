@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -19,11 +18,6 @@ namespace {
 class PreferencesTest : public ::testing::Test {
 protected:
     QString path() const { return dir.filePath(QStringLiteral("Quillary.conf")); }
-    QByteArray fileContents() const
-    {
-        QFile file(path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
 
     QTemporaryDir dir;
 };
@@ -31,141 +25,114 @@ protected:
 TEST_F(PreferencesTest, EmptyStoreReadsEveryDefaultAndRegistrationWritesNothing)
 {
     Preferences store(path());
+    EXPECT_FALSE(store.boolValue(prefs::showPopup)) << "before registration an absent Boolean reads false";
+    EXPECT_EQ(store.textValue(prefs::globalNamingPrefix), "");
     registerDefaultSettings(store);
 
-    EXPECT_TRUE(store.boolValue(prefs::showPopup));
-    EXPECT_FALSE(store.boolValue(prefs::autoMove));
-    EXPECT_FALSE(store.boolValue(prefs::launchAtLogin));
-    EXPECT_FALSE(store.boolValue(prefs::isGlobalRenamingEnabled));
-    EXPECT_EQ(store.textValue(prefs::globalNamingPrefix), "Quil");
-    EXPECT_FALSE(store.boolValue(prefs::globalIncludeDate));
-    EXPECT_EQ(store.textValue(prefs::globalFileFormat), "png");
+    for (const auto& key : {prefs::showPopup, prefs::quickCreateEnabled})
+        EXPECT_TRUE(store.boolValue(key)) << key.name;
+    for (const auto& key : {prefs::autoMove, prefs::launchAtLogin, prefs::isGlobalRenamingEnabled,
+                            prefs::globalIncludeDate, prefs::isClipboardSyncEnabled, prefs::popupSoundEnabled,
+                            prefs::clipboardSoundEnabled, prefs::isPaused})
+        EXPECT_FALSE(store.boolValue(key)) << key.name;
+    const std::pair<PreferenceKey, const char*> texts[] = {
+        {prefs::globalNamingPrefix, "Quil"},     {prefs::globalFileFormat, "png"},
+        {prefs::clipboardSyncFolder, "Desktop"}, {prefs::quickCreateBaseFolder, "Desktop"},
+        {prefs::popupSoundLevel, "high"},        {prefs::clipboardSoundLevel, "high"},
+        {prefs::selectedFolderID, ""},           {prefs::activeTab, "Default"}};
+    for (const auto& [key, text] : texts)
+        EXPECT_EQ(store.textValue(key), text) << key.name;
     EXPECT_DOUBLE_EQ(store.doubleValue(prefs::thumbnailDuration), 5.0);
-    EXPECT_FALSE(store.boolValue(prefs::isClipboardSyncEnabled));
-    EXPECT_EQ(store.textValue(prefs::clipboardSyncFolder), "Desktop");
-    EXPECT_TRUE(store.boolValue(prefs::quickCreateEnabled));
-    EXPECT_EQ(store.textValue(prefs::quickCreateBaseFolder), "Desktop");
-    EXPECT_FALSE(store.boolValue(prefs::popupSoundEnabled));
-    EXPECT_FALSE(store.boolValue(prefs::clipboardSoundEnabled));
-    EXPECT_EQ(store.textValue(prefs::popupSoundLevel), "high");
-    EXPECT_EQ(store.textValue(prefs::clipboardSoundLevel), "high");
-
-    EXPECT_FALSE(store.boolValue(prefs::isPaused));
     EXPECT_FALSE(store.dataValue(prefs::folderBookmark).has_value());
-    EXPECT_EQ(store.textValue(prefs::selectedFolderID), "");
-    EXPECT_EQ(store.textValue(prefs::activeTab), "Default");
 
     for (const PreferenceKey& key : prefs::allKeys)
         EXPECT_FALSE(store.hasStoredValue(key)) << key.name;
-    EXPECT_FALSE(fileContents().contains("showPopup"));
-}
-
-TEST_F(PreferencesTest, RegisteredDefaultsAreFallbacksNotValues)
-{
-    Preferences store(path());
-    EXPECT_FALSE(store.boolValue(prefs::showPopup)) << "before registration an absent Boolean reads false";
-    EXPECT_EQ(store.textValue(prefs::globalNamingPrefix), "");
+    EXPECT_FALSE(test::readFile(path()).contains("showPopup"));
 
     store.setBool(prefs::showPopup, false);
-    registerDefaultSettings(store);
     EXPECT_FALSE(store.boolValue(prefs::showPopup)) << "a stored value wins over the registered default";
-    store.removeValue(prefs::showPopup);
-    EXPECT_TRUE(store.boolValue(prefs::showPopup));
 }
 
-TEST_F(PreferencesTest, TypedValuesRoundTripThroughTheFile)
+TEST_F(PreferencesTest, TypedValuesRoundTripThroughTheFileAndEveryWriteIsAnnounced)
 {
+    const QString awkward = QStringLiteral("Shots, \"best\" = ä/ü [x]");
+    const QString json = QStringLiteral(R"([{"path":"Desktop\/Work","name":"a;b"}])");
+    const QByteArray data("/home/u/Bilder\0x", 16);
     {
         Preferences store(path());
+        QSignalSpy spy(&store, &Preferences::valueChanged);
         store.setBool(prefs::autoMove, true);
-        store.setText(prefs::globalNamingPrefix, QStringLiteral("Shots, \"best\" = ä/ü [x]"));
+        store.setText(prefs::globalNamingPrefix, awkward);
         store.setText(prefs::selectedFolderID, QString());
         store.setDouble(prefs::thumbnailDuration, 2.5);
-        store.setData(prefs::folderBookmark, QByteArray("/home/u/Bilder\0x", 16));
-        store.setText(prefs::savedFolders, QStringLiteral(R"([{"path":"Desktop\/Work","name":"a;b"}])"));
+        store.setData(prefs::folderBookmark, data);
+        store.setText(prefs::savedFolders, json);
+        ASSERT_EQ(spy.count(), 6);
+        EXPECT_EQ(spy.at(0).at(0).toString(), "autoMove");
     }
     Preferences reopened(path()); // a fresh store reads the file, not a cache
     registerDefaultSettings(reopened);
     EXPECT_TRUE(reopened.boolValue(prefs::autoMove));
-    EXPECT_EQ(reopened.textValue(prefs::globalNamingPrefix), QStringLiteral("Shots, \"best\" = ä/ü [x]"));
+    EXPECT_EQ(reopened.textValue(prefs::globalNamingPrefix), awkward);
     EXPECT_TRUE(reopened.hasStoredValue(prefs::selectedFolderID));
     EXPECT_EQ(reopened.textValue(prefs::selectedFolderID), "");
     EXPECT_DOUBLE_EQ(reopened.doubleValue(prefs::thumbnailDuration), 2.5);
-    EXPECT_EQ(reopened.dataValue(prefs::folderBookmark), QByteArray("/home/u/Bilder\0x", 16));
-    EXPECT_EQ(reopened.textValue(prefs::savedFolders),
-              QStringLiteral(R"([{"path":"Desktop\/Work","name":"a;b"}])"));
+    EXPECT_EQ(reopened.dataValue(prefs::folderBookmark), data);
+    EXPECT_EQ(reopened.textValue(prefs::savedFolders), json);
 
+    QSignalSpy spy(&reopened, &Preferences::valueChanged);
     reopened.removeValue(prefs::folderBookmark);
+    EXPECT_EQ(spy.count(), 1) << "a removal is announced, reads are not";
+    EXPECT_EQ(spy.at(0).at(0).toString(), "folderBookmark");
     EXPECT_FALSE(Preferences(path()).dataValue(prefs::folderBookmark).has_value());
 }
 
-TEST_F(PreferencesTest, ValuesOfTheWrongTypeReadAsTheirDefaults)
+TEST_F(PreferencesTest, WrongTypedCorruptOrHalfWrittenFilesReadAsDefaultsAndStayWritable)
 {
-    test::writeFile(path(), "[General]\n"
-                            "showPopup=banana\n"
-                            "quickCreateEnabled=0\n"
-                            "thumbnailDuration=five\n"
-                            "globalNamingPrefix=a, b\n"
-                            "globalFileFormat=@ByteArray(jpg)\n"
-                            "folderBookmark=/plain/text\n"
-                            "isPaused=yes\n");
-    Preferences store(path());
-    registerDefaultSettings(store);
-    EXPECT_TRUE(store.boolValue(prefs::showPopup));
-    EXPECT_TRUE(store.boolValue(prefs::quickCreateEnabled));
-    EXPECT_DOUBLE_EQ(store.doubleValue(prefs::thumbnailDuration), 5.0);
-    EXPECT_EQ(store.textValue(prefs::globalNamingPrefix), "Quil");
-    EXPECT_EQ(store.textValue(prefs::globalFileFormat), "png");
-    EXPECT_FALSE(store.dataValue(prefs::folderBookmark).has_value());
-    EXPECT_FALSE(store.boolValue(prefs::isPaused));
-
-    // Writing through the store repairs the value.
-    store.setBool(prefs::showPopup, false);
-    EXPECT_FALSE(Preferences(path()).boolValue(prefs::showPopup));
-}
-
-TEST_F(PreferencesTest, CorruptOrHalfWrittenFileReadsAsDefaultsAndStaysWritable)
-{
-    const QList<QByteArray> damaged{
-        QByteArray("\x89PNG\r\n\x1a\n\0\0\xff\xfe[[[=\n=\n\0", 17),
-        QByteArray("[General]\nautoMove=true\nglobalNamingPrefix=\"unterminated\nthumbnailDuration=1."),
-        QByteArray("[General\nshowPopup=false"),
-    };
-    for (const QByteArray& bytes : damaged) {
+    const QByteArray wrongTypes("[General]\nshowPopup=banana\nquickCreateEnabled=0\nthumbnailDuration=five\n"
+                                "globalNamingPrefix=a, b\nglobalFileFormat=@ByteArray(jpg)\n"
+                                "folderBookmark=/plain/text\nisPaused=yes\n");
+    for (const QByteArray& bytes :
+         {wrongTypes, QByteArray("\x89PNG\r\n\x1a\n\0\0\xff\xfe[[[=\n=\n\0", 17),
+          QByteArray("[General]\nautoMove=true\nglobalNamingPrefix=\"unterminated\nthumbnailDuration=1."),
+          QByteArray("[General\nshowPopup=false")}) {
+        SCOPED_TRACE(bytes.toHex().toStdString());
         test::writeFile(path(), bytes);
         Preferences store(path());
         registerDefaultSettings(store);
         EXPECT_EQ(store.textValue(prefs::clipboardSyncFolder), "Desktop");
         EXPECT_FALSE(store.boolValue(prefs::isPaused));
-
-        store.setBool(prefs::isPaused, true);
+        if (bytes == wrongTypes) {
+            EXPECT_TRUE(store.boolValue(prefs::showPopup));
+            EXPECT_TRUE(store.boolValue(prefs::quickCreateEnabled));
+            EXPECT_DOUBLE_EQ(store.doubleValue(prefs::thumbnailDuration), 5.0);
+            EXPECT_EQ(store.textValue(prefs::globalNamingPrefix), "Quil");
+            EXPECT_EQ(store.textValue(prefs::globalFileFormat), "png");
+            EXPECT_FALSE(store.dataValue(prefs::folderBookmark).has_value());
+        }
+        store.setBool(prefs::isPaused, true); // writing through the store repairs the value
         store.setText(prefs::selectedFolderID, QStringLiteral("ABC"));
         Preferences reopened(path());
-        EXPECT_TRUE(reopened.boolValue(prefs::isPaused)) << bytes.toHex().toStdString();
+        EXPECT_TRUE(reopened.boolValue(prefs::isPaused));
         EXPECT_EQ(reopened.textValue(prefs::selectedFolderID), "ABC");
     }
 }
 
 TEST_F(PreferencesTest, AWriteSurvivesTheProcessBeingKilledRightAfterIt)
 {
-    const auto runWriter = [&](const QStringList& arguments) {
+    for (const QStringList& arguments : {QStringList{"isPaused", "bool", "true"},
+                                         QStringList{"globalNamingPrefix", "text", "From another process"},
+                                         QStringList{"thumbnailDuration", "double", "12.5"}}) {
         QProcess writer;
         writer.start(QStringLiteral(PREFERENCE_WRITER), QStringList{path()} + arguments);
         EXPECT_TRUE(writer.waitForFinished(10000));
         EXPECT_EQ(writer.exitStatus(), QProcess::CrashExit) << "the writer is meant to die by SIGKILL";
-    };
-    runWriter({QStringLiteral("isPaused"), QStringLiteral("bool"), QStringLiteral("true")});
-    runWriter({QStringLiteral("globalNamingPrefix"), QStringLiteral("text"),
-               QStringLiteral("From another process")});
-    runWriter({QStringLiteral("thumbnailDuration"), QStringLiteral("double"), QStringLiteral("12.5")});
-
+    }
     Preferences store(path());
     EXPECT_TRUE(store.boolValue(prefs::isPaused));
     EXPECT_EQ(store.textValue(prefs::globalNamingPrefix), "From another process");
     EXPECT_DOUBLE_EQ(store.doubleValue(prefs::thumbnailDuration), 12.5);
-
-    const QStringList leftovers = QDir(dir.path()).entryList(QDir::Files);
-    for (const QString& name : leftovers)
+    for (const QString& name : QDir(dir.path()).entryList(QDir::Files))
         EXPECT_TRUE(name == u"Quillary.conf" || name.endsWith(u".lock"))
             << "stray file " << name.toStdString();
 }
@@ -173,12 +140,11 @@ TEST_F(PreferencesTest, AWriteSurvivesTheProcessBeingKilledRightAfterIt)
 TEST_F(PreferencesTest, WritesFromManyThreadsAllLand)
 {
     Preferences store(path());
-    constexpr int threads = 4;
-    const std::array<PreferenceKey, threads> keys{prefs::autoMove, prefs::globalIncludeDate,
-                                                  prefs::popupSoundEnabled, prefs::clipboardSoundEnabled};
+    const std::array keys{prefs::autoMove, prefs::globalIncludeDate, prefs::popupSoundEnabled,
+                          prefs::clipboardSoundEnabled};
     std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([&store, key = keys[t]] {
+    for (const PreferenceKey& key : keys) {
+        workers.emplace_back([&store, key] {
             for (int i = 0; i < 25; ++i) {
                 store.setBool(key, i % 2 == 0);
                 (void)store.boolValue(prefs::showPopup);
@@ -190,19 +156,6 @@ TEST_F(PreferencesTest, WritesFromManyThreadsAllLand)
     Preferences reopened(path());
     for (const PreferenceKey& key : keys)
         EXPECT_TRUE(reopened.hasStoredValue(key)) << key.name;
-}
-
-TEST_F(PreferencesTest, EveryWriteAndRemovalIsAnnounced)
-{
-    Preferences store(path());
-    QSignalSpy spy(&store, &Preferences::valueChanged);
-    store.setText(prefs::activeTab, QStringLiteral("Created"));
-    store.removeValue(prefs::activeTab);
-    (void)store.textValue(prefs::activeTab);
-    ASSERT_EQ(spy.count(), 2);
-    EXPECT_EQ(spy.at(0).at(0).toString(), "activeTab");
-    EXPECT_EQ(spy.at(1).at(0).toString(), "activeTab");
-    EXPECT_EQ(store.textValue(prefs::activeTab), "Default");
 }
 
 } // namespace

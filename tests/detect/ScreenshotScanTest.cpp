@@ -44,86 +44,62 @@ struct FakeFiles {
 
 TEST(ScreenshotNameMarkers, MatchEveryMarkerInAnyCaseAndCanonicalForm)
 {
-    const QStringList screenshotNames{
-        QStringLiteral("Screenshot from 2026-12-06 10-00-00.png"),
-        QStringLiteral("Screen Shot 2026-12-06 at 10.00.00.png"),
-        QStringLiteral("Capture.PNG"),
-        QStringLiteral("Bildschirmfoto vom 2026-12-06.png"),
-        QStringLiteral("Schermafbeelding 2026-12-06.png"),
-        QStringLiteral("Skjermbilde 2026-12-06.png"),
-        QStringLiteral("Skärmavbild 2026-12-06.png"),
-        QStringLiteral("SKÄRMAVBILD.png"),
-        QStringLiteral("Ska\u0308rmavbild 2026-12-06.png"), // a + combining diaeresis
-        QStringLiteral("Ekran Resmi 2026-12-06.png"),
-        QStringLiteral("Kapture 2026-12-06.png"),
-        QStringLiteral("Captura de pantalla.png"),
-        QStringLiteral("window-capture.png"),
-    };
-    for (const QString& name : screenshotNames)
-        EXPECT_TRUE(hasScreenshotNameMarker(name)) << name.toStdString();
+    for (const char* name :
+         {"Screenshot from 2026-12-06 10-00-00.png", "Screen Shot 2026-12-06 at 10.00.00.png", "Capture.PNG",
+          "Bildschirmfoto vom 2026-12-06.png", "Schermafbeelding 2026-12-06.png",
+          "Skjermbilde 2026-12-06.png", "Skärmavbild 2026-12-06.png", "SKÄRMAVBILD.png",
+          "Ska\u0308rmavbild.png" /* decomposed ä */, "Ekran Resmi 2026-12-06.png", "Kapture 2026-12-06.png",
+          "Captura de pantalla.png", "window-capture.png"})
+        EXPECT_TRUE(hasScreenshotNameMarker(QString::fromUtf8(name))) << name;
 
     for (const char* name : {"IMG_0001.png", "holiday.png", "scree nshot.png", "skarm.png", "capt.png"})
         EXPECT_FALSE(hasScreenshotNameMarker(QString::fromUtf8(name))) << name;
 }
 
-TEST(ScreenshotCandidate, NeedsAPngCreatedNoEarlierThanTwoSecondsBeforeTheStart)
-{
-    const FakeFiles files;
-    const auto candidate = [&](const DirectoryEntry& entry) {
-        return isScreenshotCandidate(QStringLiteral("/shots"), entry, start, files.probes());
-    };
-    EXPECT_TRUE(candidate(file(QStringLiteral("Screenshot 1.png"))));
-    EXPECT_TRUE(candidate(file(QStringLiteral("Screenshot 2.PNG"))));
-    EXPECT_TRUE(candidate(file(QStringLiteral("Screenshot 3.Png"), -1500)));
-    EXPECT_TRUE(candidate(file(QStringLiteral("Screenshot 4.png"), -2000)));
-    EXPECT_FALSE(candidate(file(QStringLiteral("Screenshot 5.png"), -2500)));
-    EXPECT_FALSE(candidate(file(QStringLiteral("Screenshot 6.jpg"))));
-    EXPECT_FALSE(candidate(file(QStringLiteral("Screenshot 7"))));
-    EXPECT_FALSE(candidate(file(QStringLiteral(".png"))));
-    EXPECT_FALSE(candidate(DirectoryEntry{QStringLiteral("Screenshot 8.png"), std::nullopt, 100}))
-        << "an unreadable creation date counts as the distant past";
-}
-
-TEST(ScreenshotCandidate, ANameWithoutMarkerNeedsTheScreenCaptureFlag)
+TEST(ScreenshotCandidate, NeedsAPngNoOlderThanTwoSecondsAndAMarkerOrTheScreenCaptureFlag)
 {
     FakeFiles files;
     files.flagged.insert(QStringLiteral("/shots/IMG_0002.png"));
     files.unflaggable.insert(QStringLiteral("/shots/IMG_0003.png"));
-    const auto candidate = [&](const QString& name) {
-        return isScreenshotCandidate(QStringLiteral("/shots"), file(name), start, files.probes());
-    };
-    EXPECT_FALSE(candidate(QStringLiteral("IMG_0001.png")));
-    EXPECT_TRUE(candidate(QStringLiteral("IMG_0002.png")));
-    EXPECT_FALSE(candidate(QStringLiteral("IMG_0003.png")));
+    const std::tuple<const char*, qint64, bool> cases[] = {
+        {"Screenshot 1.png", 0, true},      {"Screenshot 2.PNG", 0, true},
+        {"Screenshot 3.Png", -1500, true},  {"Screenshot 4.png", -2000, true},
+        {"Screenshot 5.png", -2500, false}, {"Screenshot 6.jpg", 0, false},
+        {"Screenshot 7", 0, false},         {".png", 0, false},
+        {"IMG_0001.png", 0, false},         {"IMG_0002.png", 0, true},
+        {"IMG_0003.png", 0, false}};
+    for (const auto& [name, offsetMs, expected] : cases)
+        EXPECT_EQ(isScreenshotCandidate(QStringLiteral("/shots"), file(QString::fromUtf8(name), offsetMs),
+                                        start, files.probes()),
+                  expected)
+            << name;
+    EXPECT_FALSE(isScreenshotCandidate(QStringLiteral("/shots"),
+                                       {QStringLiteral("Screenshot 8.png"), {}, 100}, start, files.probes()))
+        << "an unreadable creation date counts as the distant past";
 }
 
-TEST(ScreenshotScan, AcceptsNewScreenshotsOldestFirstStableForEqualDates)
-{
-    const FakeFiles files;
-    std::vector<DirectoryEntry> entries{
-        file(QStringLiteral("Screenshot c.png"), 300),  file(QStringLiteral("Screenshot a.png"), 100),
-        file(QStringLiteral("notes.txt"), 50),          file(QStringLiteral("Screenshot b2.png"), 200),
-        file(QStringLiteral("Screenshot b1.png"), 200), file(QStringLiteral("Screenshot old.png"), -60'000),
-    };
-    const ScanResult result =
-        scanForNewScreenshots(QStringLiteral("/shots"), entries, start, {}, files.probes());
-    EXPECT_EQ(result.accepted, (QStringList{"/shots/Screenshot a.png", "/shots/Screenshot b2.png",
-                                            "/shots/Screenshot b1.png", "/shots/Screenshot c.png"}));
-    EXPECT_FALSE(result.hasUnfinished);
-}
-
-TEST(ScreenshotScan, SkipsSeenFilesWithoutReadingThem)
+TEST(ScreenshotScan, AcceptsNewScreenshotsOldestFirstStableForEqualDatesWithoutProbingSeenOnes)
 {
     FakeFiles files;
-    const QSet<QString> seen{QStringLiteral("/shots/IMG_1.png"), QStringLiteral("/shots/Screenshot 1.png")};
     files.flagged = {QStringLiteral("/shots/IMG_1.png"), QStringLiteral("/shots/IMG_2.png")};
-    std::vector<DirectoryEntry> entries{file(QStringLiteral("IMG_1.png"), 1),
+    const QSet<QString> seen{QStringLiteral("/shots/IMG_1.png"), QStringLiteral("/shots/Screenshot 1.png")};
+    std::vector<DirectoryEntry> entries{file(QStringLiteral("Screenshot c.png"), 300),
+                                        file(QStringLiteral("Screenshot a.png"), 100),
+                                        file(QStringLiteral("notes.txt"), 50),
+                                        file(QStringLiteral("Screenshot b2.png"), 200),
+                                        file(QStringLiteral("Screenshot b1.png"), 200),
+                                        file(QStringLiteral("Screenshot old.png"), -60'000),
+                                        file(QStringLiteral("IMG_1.png"), 1),
                                         file(QStringLiteral("Screenshot 1.png"), 2),
                                         file(QStringLiteral("IMG_2.png"), 3)};
     const ScanResult result =
         scanForNewScreenshots(QStringLiteral("/shots"), entries, start, seen, files.probes());
-    EXPECT_EQ(result.accepted, QStringList{"/shots/IMG_2.png"});
-    EXPECT_EQ(files.flagQueries, QStringList{"/shots/IMG_2.png"});
+    EXPECT_EQ(result.accepted,
+              (QStringList{"/shots/IMG_2.png", "/shots/Screenshot a.png", "/shots/Screenshot b2.png",
+                           "/shots/Screenshot b1.png", "/shots/Screenshot c.png"}));
+    EXPECT_EQ(files.flagQueries, QStringList{"/shots/IMG_2.png"})
+        << "seen files and marked names are not probed";
+    EXPECT_FALSE(result.hasUnfinished);
 }
 
 TEST(ScreenshotScan, EmptyAndHalfWrittenFilesWaitUnmarked)
