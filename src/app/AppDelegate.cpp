@@ -204,10 +204,8 @@ void AppDelegate::scanWatchedFolder(const QUrl& folder)
         m_seenScreenshotPaths.insert(file);
         queuedAny = handleNewScreenshot(QUrl::fromLocalFile(file)) || queuedAny;
     }
-    if (queuedAny) {
+    if (queuedAny)
         startPopupForScan();
-        emit screenshotQueueChanged();
-    }
     m_scanScheduler.scanFinished(result.hasUnfinished);
 }
 
@@ -263,7 +261,6 @@ void AppDelegate::advanceQueue()
         m_screenshotQueue.removeFirst();
     refreshStatusItem();
     showPopupForQueueHead(false);
-    emit screenshotQueueChanged();
 }
 
 void AppDelegate::quickCreateFolder()

@@ -125,10 +125,6 @@ public:
     const QSet<QString>& seenScreenshotPaths() const { return m_seenScreenshotPaths; }
     bool isPaused() const;
 
-signals:
-    // After every scan that changed the queue (for the status item and the card).
-    void screenshotQueueChanged();
-
 private:
     void stopWatching();
     void startPopupForScan();

@@ -70,7 +70,6 @@ void AppDelegate::togglePauseFromMenu()
         // The queued screenshots stay where they are on disk; they are only forgotten here.
         m_screenshotQueue.clear();
         scheduleClosePopup();
-        emit screenshotQueueChanged();
     }
     refreshStatusItem();
     refreshPauseMenuItem();

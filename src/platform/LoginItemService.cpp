@@ -1,2 +1,0 @@
-// The interface only; each platform's createDefault() lives beside its implementation.
-#include "platform/LoginItemService.h"
