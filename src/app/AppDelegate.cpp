@@ -4,6 +4,7 @@
 #include "app/Interaction.h"
 #include "app/NotificationCenter.h"
 #include "app/Preferences.h"
+#include "core/FileNames.h"
 #include "detect/FolderMonitor.h"
 #include "detect/ScreenshotScan.h"
 #include "folders/SavedFolders.h"
@@ -279,8 +280,7 @@ void AppDelegate::quickCreateFolder()
     const std::optional<QString> typed = interaction->runTextPrompt(alert, QStringLiteral("Folder name"));
     if (!typed)
         return;
-    QString name = typed->trimmed();
-    name.replace(u'/', u'-').replace(u':', u'-');
+    const QString name = safeFileNameComponent(typed->trimmed());
     if (name.isEmpty())
         return;
 

@@ -1,24 +1,11 @@
 #include "folders/StandardFolders.h"
 
+#include "core/FileNames.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
 namespace quillary {
-namespace {
-
-// Keeps a custom folder's name one component below its parent: a "/" would nest it deeper or,
-// leading, make it absolute, and "." or ".." would resolve to the parent or above it. The settings
-// window may accept such names, so they are made harmless here rather than refused.
-QString safePathComponent(const QString& name)
-{
-    QString component = name;
-    component.replace(u'/', u'-');
-    if (component == u"." || component == u"..")
-        component.fill(u'-');
-    return component;
-}
-
-} // namespace
 
 QStringList standardFolderNames()
 {
@@ -55,7 +42,7 @@ QUrl configDirectoryURL(const FolderConfig& folder)
     const QStringList pieces = folder.path.split(u'/', Qt::SkipEmptyParts);
     const QString parentName = pieces.isEmpty() ? QStringLiteral("Desktop") : pieces.first();
     const QDir parent(standardDirectoryURL(parentName).toLocalFile());
-    return QUrl::fromLocalFile(parent.filePath(safePathComponent(folder.name)));
+    return QUrl::fromLocalFile(parent.filePath(safeFileNameComponent(folder.name)));
 }
 
 } // namespace quillary

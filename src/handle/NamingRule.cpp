@@ -1,6 +1,7 @@
 #include "handle/NamingRule.h"
 
 #include "app/Preferences.h"
+#include "core/FileNames.h"
 #include "folders/FolderConfig.h"
 
 #include <QFile>
@@ -104,9 +105,9 @@ NamingRule effectiveNamingRule(const FolderConfig& folder, const Preferences& st
 QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, const QDate& today,
                           const QSet<QString>& reservedPaths)
 {
-    // A separator in the prefix would put the file in another folder (or fail the move).
-    QString base = rule.prefix;
-    base.replace(u'/', u'-').replace(u':', u'-');
+    // A separator or control character in the prefix would put the file in another folder, cut its
+    // name short or fail the move.
+    QString base = safeFileNameComponent(rule.prefix);
     if (rule.includeDate)
         base += u'_' + today.toString(QStringLiteral("yyyy-MM-dd"));
     const NumberedNameMatcher matcher(base, rule.fileFormat.toLower());

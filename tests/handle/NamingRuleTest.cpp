@@ -58,6 +58,11 @@ TEST(NamingRuleTest, PicksTheFirstFreeExactlyRenderedNumber)
         {"past 999 without padding", quilPng, numberedPngs(1, 1000), {}, "Quil_1001.png"},
         {"a reservation occupies its number", quilPng, {"Quil_001.png"}, {"Quil_002.png"}, "Quil_003.png"},
         {"separators in the prefix are replaced", {true, "a/b:c", false, "png"}, {}, {}, "a-b-c_001.png"},
+        {"a NUL in the prefix does not cut the name",
+         {true, QString::fromUtf16(u"Q\0x\n", 4), false, "png"},
+         {},
+         {},
+         "Q-x-_001.png"},
         {"hidden names are seen", {true, ".q", false, "png"}, {".q_001.png"}, {}, ".q_002.png"},
     };
     for (const NameCase& c : cases) {
