@@ -68,6 +68,8 @@ bool AppDelegate::isPaused() const
 void AppDelegate::applicationDidFinishLaunching()
 {
     sharedDelegate = this;
+    // A first launch gets the standard folders before any screenshot can be dispatched.
+    seedDefaultFolders(m_store);
     setupStatusItem();
     startWatching();
     startPasteboardTimer();

@@ -4,6 +4,8 @@
 
 #include "app/Diagnostics.h"
 #include "app/Preferences.h"
+#include "core/FileNames.h"
+#include "folders/SavedFolders.h"
 #include "platform/TrayHostWatcher.h"
 #include "ui/CopiedToast.h"
 #include "ui/QuickMovePanel.h"
@@ -15,6 +17,8 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <QScreen>
+
+#include <sys/stat.h>
 
 namespace quillary {
 
@@ -104,6 +108,8 @@ void AppDelegate::showSettingsWindow()
 {
     if (!m_settingsWindow || !m_settingsWindow->isVisible()) {
         delete m_settingsWindow.data();
+        seedDefaultFolders(
+            m_store); // the window's content is built afresh: a deleted standard folder returns
         m_settingsWindow = new SettingsWindow(!m_hasTrayIcon);
         m_settingsWindow->setPaused(isPaused());
         connect(m_settingsWindow, &SettingsWindow::pauseToggleRequested, this,
@@ -181,7 +187,11 @@ void AppDelegate::closePopup()
 
 void AppDelegate::pruneScreenshotQueue()
 {
-    m_screenshotQueue.removeIf([](const QUrl& file) { return !QFileInfo::exists(file.toLocalFile()); });
+    // By the file system's bytes: a name that is not valid UTF-8 must not look like a missing file.
+    m_screenshotQueue.removeIf([](const QUrl& file) {
+        struct stat info {};
+        return lstat(toNativePath(file.toLocalFile()).constData(), &info) != 0;
+    });
 }
 
 // MARK: - The toast

@@ -10,12 +10,14 @@
 #include <QFutureWatcher>
 #include <QGraphicsDropShadowEffect>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
 #include <QPromise>
 #include <QPushButton>
+#include <QStyleHints>
 #include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -109,11 +111,17 @@ QToolButton* makeIconButton(const QString& objectName, const QString& label, con
 
 } // namespace
 
+bool QuickMovePopup::acceptsActions() const
+{
+    return m_shownFor.elapsed() >= QGuiApplication::styleHints()->mouseDoubleClickInterval();
+}
+
 QuickMovePopup::QuickMovePopup(const QUrl& fileURL, int count, int total, Preferences& store, QWidget* parent)
     : QWidget(parent)
     , m_store(store)
 {
     Q_UNUSED(count);
+    m_shownFor.start();
     setFixedWidth(kCardWidth);
     setStyleSheet(QString::fromLatin1(kStyleSheet));
 
@@ -174,11 +182,11 @@ QLayout* QuickMovePopup::makeActionColumn(bool withThumbnail)
                                  tintedIcon(QStringLiteral(":/ui/icons/trash.svg"), trashColor), this);
     // Copies of the handlers: the app may delete this card from inside one.
     connect(newFolder, &QToolButton::clicked, this, [this] {
-        if (const auto handler = onQuickCreateFolder)
+        if (const auto handler = onQuickCreateFolder; handler && acceptsActions())
             handler();
     });
     connect(trash, &QToolButton::clicked, this, [this] {
-        if (const auto handler = onDelete)
+        if (const auto handler = onDelete; handler && acceptsActions())
             handler();
     });
     auto* buttons = new QHBoxLayout;
@@ -252,7 +260,7 @@ void QuickMovePopup::rebuildFolderGrid()
         if (title != folder.name)
             button->setToolTip(folder.name);
         connect(button, &QPushButton::clicked, this, [this, id = folder.idText()] {
-            if (const auto handler = onMove)
+            if (const auto handler = onMove; handler && acceptsActions())
                 handler(id);
         });
         layout->addWidget(button, int(i / columns), column);

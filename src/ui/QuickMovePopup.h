@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
@@ -30,6 +31,9 @@ public:
                             QWidget* parent = nullptr);
     ~QuickMovePopup() override;
 
+    // The action handlers. Clicks that come within the platform's double-click interval of the card
+    // being shown are ignored: the next screenshot's card appears under the pointer at once, and the
+    // second click of a double-click must not act on a screenshot the user has not seen.
     std::function<void(const QString& folderID)> onMove;
     std::function<void()> onDelete;
     std::function<void()> onQuickCreateFolder;
@@ -54,12 +58,14 @@ private:
     void rebuildFolderGrid();
     int folderGridWidth() const;
     void refit();
+    bool acceptsActions() const;
 
     Preferences& m_store;
     QVBoxLayout* m_folderColumn = nullptr;
     QPointer<QWidget> m_folderGrid;
     QPointer<QLabel> m_thumbnail;
     bool m_backdropBlurred = false;
+    QElapsedTimer m_shownFor;
 };
 
 } // namespace quillary

@@ -1,19 +1,43 @@
 #include "ui/Thumbnail.h"
 
+#include "core/FileNames.h"
 #include "handle/ImageLimits.h"
 
+#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
 
 namespace quillary {
+namespace {
+
+// Opened by the file system's bytes, so a name that is not valid UTF-8 still shows its thumbnail.
+std::unique_ptr<QFile> openForReading(const QString& path)
+{
+    auto file = std::make_unique<QFile>();
+    const int fd = open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            close(fd);
+        return nullptr;
+    }
+    return file;
+}
+
+} // namespace
 
 std::optional<QSize> readableImageSize(const QString& path)
 {
-    QImageReader reader(path);
+    const std::unique_ptr<QFile> file = openForReading(path);
+    if (!file)
+        return std::nullopt;
+    QImageReader reader(file.get());
     if (!reader.canRead())
         return std::nullopt;
     const QSize size = reader.size();
@@ -31,7 +55,10 @@ QImage decodeThumbnail(const QString& path, int side)
     const double scale = std::max(double(side) / source->width(), double(side) / source->height());
     const QSize scaled(std::max(side, int(std::lround(source->width() * scale))),
                        std::max(side, int(std::lround(source->height() * scale))));
-    QImageReader reader(path);
+    const std::unique_ptr<QFile> file = openForReading(path);
+    if (!file)
+        return {};
+    QImageReader reader(file.get());
     reader.setAutoTransform(true);
     reader.setScaledSize(scaled);
     reader.setScaledClipRect(QRect((scaled.width() - side) / 2, (scaled.height() - side) / 2, side, side));

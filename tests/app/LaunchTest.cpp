@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
@@ -57,18 +61,38 @@ TEST_F(LaunchTest, WithoutConfigurationItWatchesTheHomeDesktopHeadless)
     const QString output = runUntilWatching(environment());
     EXPECT_TRUE(output.contains(u"⚠️ Quillary: No display server")) << output.toStdString();
     EXPECT_TRUE(output.contains(u"📍 Quillary: Watching Desktop...\n")) << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("📍 Quillary: Watching %1/Desktop — access: OK ✅\n").arg(home.path())))
+    EXPECT_TRUE(
+        output.contains(QStringLiteral("📍 Quillary: Watching %1/Desktop — access: OK ✅\n").arg(home.path())))
         << output.toStdString();
+
+    // The first launch leaves the four standard folders stored, with Desktop's record selected.
+    const QSettings settings(home.filePath(QStringLiteral(".config/Quillary/Quillary.conf")),
+                             QSettings::IniFormat);
+    const QJsonArray folders =
+        QJsonDocument::fromJson(settings.value(QStringLiteral("savedFolders_v2")).toString().toUtf8())
+            .array();
+    QStringList names;
+    QString desktopID;
+    for (const QJsonValue& folder : folders) {
+        names << folder[QStringLiteral("name")].toString();
+        if (names.last() == u"Desktop")
+            desktopID = folder[QStringLiteral("id")].toString();
+    }
+    EXPECT_EQ(names, (QStringList{"Desktop", "Documents", "Downloads", "Pictures"}));
+    EXPECT_FALSE(desktopID.isEmpty());
+    EXPECT_EQ(settings.value(QStringLiteral("selectedFolderID")).toString(), desktopID);
 }
 
 TEST_F(LaunchTest, ItWatchesWhereTheScreenshotToolSaves)
 {
     const QString spectacleFolder = home.filePath(QStringLiteral("Spectacle Shots"));
     QDir().mkpath(home.filePath(QStringLiteral(".config")));
-    quillary::test::writeFile(home.filePath(QStringLiteral(".config/spectaclerc")),
-                              "[ImageSave]\nimageSaveLocation=" + QUrl::fromLocalFile(spectacleFolder).toEncoded() + "\n");
+    quillary::test::writeFile(
+        home.filePath(QStringLiteral(".config/spectaclerc")),
+        "[ImageSave]\nimageSaveLocation=" + QUrl::fromLocalFile(spectacleFolder).toEncoded() + "\n");
     const QString output = runUntilWatching(environment());
-    EXPECT_TRUE(output.contains(QStringLiteral("📍 Quillary: Watching %1 — access: OK ✅").arg(spectacleFolder)))
+    EXPECT_TRUE(
+        output.contains(QStringLiteral("📍 Quillary: Watching %1 — access: OK ✅").arg(spectacleFolder)))
         << output.toStdString();
     EXPECT_TRUE(QFileInfo(spectacleFolder).isDir()) << "the tool's folder is created for the watch";
 }

@@ -13,8 +13,10 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -127,6 +129,30 @@ TEST_F(QuickMovePopupTest, TwelveFoldersInRowsOfThreeWhoseButtonsCallTheirAction
     QTest::mouseClick(newFolder, Qt::LeftButton);
     QTest::mouseClick(trash, Qt::LeftButton);
     EXPECT_EQ(calls, (QStringList{"create", "delete"}));
+}
+
+TEST_F(QuickMovePopupTest, IgnoresClicksWithinTheDoubleClickIntervalOfBeingShown)
+{
+    const QList<FolderConfig> folders = saveNamed({"Work"});
+    QStyleHints* hints = QGuiApplication::styleHints();
+    const auto restore = qScopeGuard([hints] { hints->setMouseDoubleClickInterval(0); });
+    hints->setMouseDoubleClickInterval(60'000);
+    const auto popup = makePopup();
+    QStringList calls;
+    popup->onMove = [&](const QString& id) { calls.append(id); };
+    popup->onDelete = [&] { calls.append("delete"); };
+    popup->onQuickCreateFolder = [&] { calls.append("create"); };
+    popup->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(popup.get()));
+    QTest::mouseClick(folderButtons(*popup).value(0), Qt::LeftButton);
+    QTest::mouseClick(popup->findChild<QToolButton*>("trashButton"), Qt::LeftButton);
+    QTest::mouseClick(popup->findChild<QToolButton*>("newFolderButton"), Qt::LeftButton);
+    EXPECT_TRUE(calls.isEmpty()) << calls.join(',').toStdString();
+
+    // Once the interval has passed, the same card acts.
+    hints->setMouseDoubleClickInterval(0);
+    QTest::mouseClick(folderButtons(*popup).value(0), Qt::LeftButton);
+    EXPECT_EQ(calls, QStringList{folders[0].idText()});
 }
 
 TEST_F(QuickMovePopupTest, ThumbnailIsACentredCropDecodedSmall)
