@@ -355,6 +355,21 @@ full_flow() {
         check_tooltip "Quillary"
     fi
 
+    # An ordinary double-click files one screenshot: the next card appears under the pointer at once,
+    # and the second click must not act on a screenshot nobody has seen yet.
+    take_shots 2
+    wait_until 3 card_shown
+    sleep 0.6
+    if read -r f1x f1y f2x f2y tx ty < <(card_targets); then
+        xdotool mousemove "$f1x" "$f1y" click --repeat 2 --delay 120 1
+        check "a double-click on a folder button files the first screenshot" \
+            wait_until 2 filed "$home/Pictures/Work" "${shots[0]}"
+        check "... and leaves the next one where it is" stays_false 1 filed "$home/Pictures/Work" "${shots[1]}"
+        check "... with its card shown" card_shown
+    else
+        fail "the card's buttons can be located for the double-click"
+    fi
+
     take_shots 1
     wait_until 3 card_shown
     tray_menu_pick 3 # Show Pending Screenshots, Settings..., Pause Quillary
