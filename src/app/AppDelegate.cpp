@@ -311,4 +311,11 @@ void AppDelegate::waitForMoves()
     QCoreApplication::sendPostedEvents(&m_mover);
 }
 
+bool AppDelegate::waitForMoves(int msecs)
+{
+    const bool done = m_mover.waitForDone(msecs);
+    QCoreApplication::sendPostedEvents(&m_mover);
+    return done;
+}
+
 } // namespace quillary

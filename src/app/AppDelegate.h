@@ -124,6 +124,10 @@ public:
     const QList<QUrl>& screenshotQueue() const { return m_screenshotQueue; }
     const QSet<QString>& seenScreenshotPaths() const { return m_seenScreenshotPaths; }
     bool isPaused() const;
+    // Pauses or resumes the way the menu's Pause item does; nothing happens when already so.
+    void setPaused(bool paused);
+    // Like waitForMoves(), for at most `msecs`; false when moves are still running then.
+    bool waitForMoves(int msecs);
 
 private:
     void stopWatching();

@@ -79,6 +79,12 @@ void AppDelegate::togglePauseFromMenu()
     refreshPauseMenuItem();
 }
 
+void AppDelegate::setPaused(bool paused)
+{
+    if (paused != isPaused())
+        togglePauseFromMenu();
+}
+
 void AppDelegate::openSettings()
 {
     showSettingsWindow();

@@ -5,12 +5,28 @@
 
 namespace quillary {
 
-// What the command line asks for. Quillary takes no options beyond --help and --version.
+// What a launch asks the running Quillary (or the one it starts) to do.
+enum class RemoteCommand {
+    show,        // no verb: the waiting card if screenshots wait, else the settings window
+    settings,    // --settings
+    pause,       // --pause
+    resume,      // --resume
+    showPending, // --show-pending
+    quit,        // --quit
+};
+
+// The word for `command` on the wire between instances, and back; unknown words give nothing.
+QString remoteCommandWord(RemoteCommand command);
+bool remoteCommandFromWord(const QString& word, RemoteCommand* command);
+
+// What the command line asks for. Options Qt or the session manager pass (-session, -platform,
+// -style, ...) are left to Qt; anything else unknown is warned about and ignored.
 struct CommandLineAction {
     enum class Kind { run, printAndExit };
     Kind kind = Kind::run;
-    QString output; // text for standard output (help, version)
-    QString error;  // text for standard error (bad usage)
+    RemoteCommand command = RemoteCommand::show; // for `run`; the last verb given counts
+    QString output;                              // text for standard output (help, version)
+    QString error;                               // text for standard error (warnings)
     int exitCode = 0;
 };
 

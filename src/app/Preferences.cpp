@@ -1,7 +1,12 @@
 #include "app/Preferences.h"
 
+#include "app/Diagnostics.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <cmath>
 
@@ -68,19 +73,29 @@ std::optional<QByteArray> asData(const QVariant& value)
 
 Preferences::Preferences(const QString& filePath, QObject* parent)
     : QObject(parent)
-    , m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat))
+    , m_filePath(filePath)
 {
+    // Symbolic links are followed: a link to a regular file is fine.
+    const QFileInfo file(filePath);
+    if (file.exists() && !file.isFile()) {
+        printLine(
+            QStringLiteral("⚠️ Quillary: The settings file %1 is not a regular file; using defaults and "
+                           "not saving")
+                .arg(filePath));
+        return;
+    }
+    m_settings = std::make_unique<QSettings>(filePath, QSettings::IniFormat);
 }
 
 Preferences::~Preferences() = default;
 
 Preferences& Preferences::standard()
 {
-    static Preferences* store = [] {
-        const QSettings locator(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillary"),
-                                QStringLiteral("Quillary"));
-        return new Preferences(locator.fileName());
-    }();
+    // Where QSettings keeps organization "Quillary", application "Quillary" in the user scope. Not
+    // asked of a QSettings: making one reads the file, which must be checked first.
+    static Preferences* store =
+        new Preferences(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+                            .filePath(QStringLiteral("Quillary/Quillary.conf")));
     return *store;
 }
 
@@ -93,7 +108,7 @@ void Preferences::registerDefaults(const QVariantMap& defaults)
 QVariant Preferences::storedValue(const PreferenceKey& key) const
 {
     const QMutexLocker lock(&m_mutex);
-    return m_settings->value(keyName(key));
+    return m_settings ? m_settings->value(keyName(key)) : m_unsaved.value(keyName(key));
 }
 
 QVariant Preferences::registeredDefault(const PreferenceKey& key) const
@@ -139,7 +154,7 @@ double Preferences::doubleValue(const PreferenceKey& key) const
 bool Preferences::hasStoredValue(const PreferenceKey& key) const
 {
     const QMutexLocker lock(&m_mutex);
-    return m_settings->contains(keyName(key));
+    return m_settings ? m_settings->contains(keyName(key)) : m_unsaved.contains(keyName(key));
 }
 
 void Preferences::setBool(const PreferenceKey& key, bool value)
@@ -162,17 +177,28 @@ void Preferences::removeValue(const PreferenceKey& key)
 {
     write(key, QVariant());
 }
+void Preferences::setStoredValue(const PreferenceKey& key, const QVariant& value)
+{
+    write(key, value);
+}
 
 void Preferences::write(const PreferenceKey& key, const QVariant& value)
 {
     const QString name = keyName(key);
     {
         const QMutexLocker lock(&m_mutex);
-        if (value.isValid())
-            m_settings->setValue(name, value);
-        else
-            m_settings->remove(name);
-        m_settings->sync();
+        if (!m_settings) {
+            if (value.isValid())
+                m_unsaved.insert(name, value);
+            else
+                m_unsaved.remove(name);
+        } else {
+            if (value.isValid())
+                m_settings->setValue(name, value);
+            else
+                m_settings->remove(name);
+            m_settings->sync();
+        }
     }
     emit valueChanged(name);
 }
@@ -180,7 +206,7 @@ void Preferences::write(const PreferenceKey& key, const QVariant& value)
 QString Preferences::fileName() const
 {
     const QMutexLocker lock(&m_mutex);
-    return m_settings->fileName();
+    return m_settings ? m_settings->fileName() : m_filePath;
 }
 
 void registerDefaultSettings(Preferences& store)

@@ -21,6 +21,9 @@ namespace quillary {
 // keys registered at start-up), otherwise the key's table default. Every write is synced to disk
 // before it returns; QSettings writes through a temporary file and renames it over the old one, so a
 // crash never leaves a half-written file. All members are safe to call from any thread.
+//
+// A path that holds something other than a regular file (a FIFO, a directory, a device) is never
+// opened: reading a FIFO would wait for a writer forever. The store then lives in memory only.
 class Preferences final : public QObject {
     Q_OBJECT
 
@@ -44,12 +47,16 @@ public:
 
     // Whether anything at all is stored under the key, usable or not.
     bool hasStoredValue(const PreferenceKey& key) const;
+    // What is stored under the key, of whatever type the file gave it; invalid when absent.
+    QVariant storedValue(const PreferenceKey& key) const;
 
     void setBool(const PreferenceKey& key, bool value);
     void setText(const PreferenceKey& key, const QString& value);
     void setData(const PreferenceKey& key, const QByteArray& value);
     void setDouble(const PreferenceKey& key, double value);
     void removeValue(const PreferenceKey& key);
+    // Stores `value` as it is, of any type; for keeping a value no typed read accepts.
+    void setStoredValue(const PreferenceKey& key, const QVariant& value);
 
     QString fileName() const;
 
@@ -58,12 +65,13 @@ signals:
     void valueChanged(const QString& key);
 
 private:
-    QVariant storedValue(const PreferenceKey& key) const;
     QVariant registeredDefault(const PreferenceKey& key) const;
     void write(const PreferenceKey& key, const QVariant& value);
 
     mutable QMutex m_mutex;
-    std::unique_ptr<QSettings> m_settings;
+    QString m_filePath;
+    std::unique_ptr<QSettings> m_settings; // null when the path is not a regular file
+    QVariantMap m_unsaved;                 // the values then
     QVariantMap m_registered;
 };
 

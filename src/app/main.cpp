@@ -13,9 +13,9 @@ int main(int argc, char** argv)
         arguments << QString::fromLocal8Bit(argv[i]);
 
     const quillary::CommandLineAction action = quillary::parseCommandLine(arguments);
+    std::fputs(action.error.toLocal8Bit().constData(), stderr);
     if (action.kind == quillary::CommandLineAction::Kind::printAndExit) {
         std::fputs(action.output.toLocal8Bit().constData(), stdout);
-        std::fputs(action.error.toLocal8Bit().constData(), stderr);
         return action.exitCode;
     }
 
@@ -23,5 +23,5 @@ int main(int argc, char** argv)
         quillary::printLine(warning);
 
     quillary::QuillaryApp app(argc, argv);
-    return app.exec();
+    return app.exec(action.command);
 }

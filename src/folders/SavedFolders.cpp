@@ -46,10 +46,13 @@ QList<FolderConfig> loadSavedFolders(const Preferences& store)
 void saveFolders(Preferences& store, const QList<FolderConfig>& folders)
 {
     // A stored list that cannot be read is about to be replaced; keep it so that the user's folders
-    // can be recovered by hand.
-    const QString storedText = store.textValue(prefs::savedFolders);
-    if (!storedText.isEmpty() && !FolderList::fromText(storedText)) {
-        store.setText(prefs::savedFoldersUnreadable, storedText);
+    // can be recovered by hand. That includes values that are not text at all: a list edited by hand
+    // without quotes reads back as a list of strings, and is kept as one.
+    const QVariant stored = store.storedValue(prefs::savedFolders);
+    const bool readable = stored.typeId() == QMetaType::QString &&
+                          (stored.toString().isEmpty() || FolderList::fromText(stored.toString()));
+    if (stored.isValid() && !readable) {
+        store.setStoredValue(prefs::savedFoldersUnreadable, stored);
         printLine(QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept under "
                                  "savedFolders_v2_unreadable before being replaced"));
     }

@@ -29,6 +29,11 @@ void ScreenshotMover::waitForDone()
     m_workers.waitForDone();
 }
 
+bool ScreenshotMover::waitForDone(int msecs)
+{
+    return m_workers.waitForDone(msecs);
+}
+
 std::optional<QString> ScreenshotMover::moveScreenshot(const QString& source, const QUrl& targetDirectory,
                                                        const NamingRule& rule)
 {

@@ -37,6 +37,8 @@ public:
 
     // Blocks until every move started so far has finished.
     void waitForDone();
+    // The same for at most `msecs`; false when moves are still running then.
+    bool waitForDone(int msecs);
 
 signals:
     // On the main thread, once per move. `target` is where the file went (or would have gone).

@@ -197,6 +197,16 @@ TEST_F(FolderModelTest, AnUnreadableListIsKeptBeforeItIsReplaced)
     EXPECT_EQ(registerQuickCreatedFolder(*store, "Work", "Desktop"), QuickCreateRegistration::added);
     EXPECT_NE(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(store->textValue(prefs::savedFoldersUnreadable), broken);
+
+    // Edited by hand without quotes, the list reads back from the file as a list of strings; that
+    // is not text, and is kept all the same.
+    test::writeFile(root.filePath("prefs.ini"), "[General]\nsavedFolders_v2=[{id:lost}, {name:Work}]\n");
+    store = std::make_unique<Preferences>(root.filePath("prefs.ini"));
+    testing::internal::CaptureStdout();
+    seedDefaultFolders(*store);
+    EXPECT_NE(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(Preferences(root.filePath("prefs.ini")).storedValue(prefs::savedFoldersUnreadable),
+              QStringList({"[{id:lost}", "{name:Work}]"}));
 }
 
 TEST_F(FolderModelTest, QuickCreateRefusesDuplicatesUnderTheSameParent)
