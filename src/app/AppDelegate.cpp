@@ -6,6 +6,7 @@
 #include "app/Preferences.h"
 #include "core/FileNames.h"
 #include "detect/FolderMonitor.h"
+#include "detect/MissingFolderWatch.h"
 #include "detect/ScreenshotScan.h"
 #include "folders/SavedFolders.h"
 #include "folders/StandardFolders.h"
@@ -32,8 +33,7 @@ QPointer<AppDelegate> sharedDelegate;
 bool canListDirectory(const QString& path)
 {
     std::error_code error;
-    std::filesystem::directory_iterator probe(std::filesystem::path(QFile::encodeName(path).toStdString()),
-                                              error);
+    std::filesystem::directory_iterator probe(std::filesystem::path(toNativePath(path).toStdString()), error);
     return !error;
 }
 
@@ -89,6 +89,7 @@ void AppDelegate::stopWatching()
     if (m_monitor)
         m_monitor->cancel();
     m_monitor.reset();
+    m_missingFolderWatch.reset();
     if (!m_securityScopedURL.isEmpty())
         stopAccessingSecurityScopedResource(m_securityScopedURL);
     m_securityScopedURL.clear();
@@ -117,10 +118,20 @@ void AppDelegate::startWatching()
         folder = systemScreenshotLocation();
 
     m_currentWatchURL = folder;
+    // Events of the previous watch still on their way must not send scans to its folder.
+    m_scanScheduler.watch(folder);
     m_monitorStartedAt = QDateTime::currentDateTimeUtc();
     const QString path = folder.toLocalFile();
     m_watchStatus = canListDirectory(path) ? WatchStatus::active : WatchStatus::noAccess;
+    startMonitor(folder);
 
+    NotificationCenter::defaultCenter().postWatchStateChanged();
+    printLine(QStringLiteral("📍 Quillary: Watching ") + path + QStringLiteral(" — access: ") +
+              (m_watchStatus == WatchStatus::active ? QStringLiteral("OK ✅") : QStringLiteral("DENIED ❌")));
+}
+
+void AppDelegate::startMonitor(const QUrl& folder)
+{
     m_monitor = std::make_unique<FolderMonitor>(folder);
     QPointer<AppDelegate> weakSelf(this);
     m_monitor->onFolderChanged = [weakSelf, folder] {
@@ -132,11 +143,11 @@ void AppDelegate::startWatching()
         if (AppDelegate* self = weakSelf.data())
             self->handlePermissionDenied(folder);
     };
+    m_monitor->onFolderGone = [weakSelf, folder] {
+        if (AppDelegate* self = weakSelf.data())
+            self->handleFolderGone(folder);
+    };
     m_monitor->start();
-
-    NotificationCenter::defaultCenter().postWatchStateChanged();
-    printLine(QStringLiteral("📍 Quillary: Watching ") + path + QStringLiteral(" — access: ") +
-              (m_watchStatus == WatchStatus::active ? QStringLiteral("OK ✅") : QStringLiteral("DENIED ❌")));
 }
 
 QUrl AppDelegate::systemScreenshotLocation() const
@@ -161,6 +172,44 @@ void AppDelegate::handlePermissionDenied(const QUrl& folder)
     m_watchStatus = WatchStatus::noAccess;
     NotificationCenter::defaultCenter().postWatchStateChanged();
     showPermissionAlert(folder);
+}
+
+void AppDelegate::handleFolderGone(const QUrl& folder)
+{
+    if (folder != m_currentWatchURL || m_missingFolderWatch)
+        return; // an earlier watch, or already waiting
+    m_monitor.reset();
+    m_scanScheduler.watch(QUrl()); // a scan due now would only find the folder missing
+    m_watchStatus = WatchStatus::noAccess;
+    NotificationCenter::defaultCenter().postWatchStateChanged();
+    const QString path = folder.toLocalFile();
+    printLine(QStringLiteral("⚠️ Quillary: The watched folder ") + path +
+              QStringLiteral(" is gone; waiting for it to come back"));
+
+    m_missingFolderWatch = std::make_unique<MissingFolderWatch>(path);
+    QPointer<AppDelegate> weakSelf(this);
+    m_missingFolderWatch->onAppeared = [weakSelf, folder] {
+        if (AppDelegate* self = weakSelf.data())
+            self->handleFolderBack(folder);
+    };
+    m_missingFolderWatch->start();
+}
+
+void AppDelegate::handleFolderBack(const QUrl& folder)
+{
+    if (folder != m_currentWatchURL || !m_missingFolderWatch)
+        return;
+    m_missingFolderWatch.reset();
+    m_scanScheduler.watch(folder);
+    const QString path = folder.toLocalFile();
+    m_watchStatus = canListDirectory(path) ? WatchStatus::active : WatchStatus::noAccess;
+    startMonitor(folder);
+    NotificationCenter::defaultCenter().postWatchStateChanged();
+    printLine(QStringLiteral("📍 Quillary: The watched folder ") + path +
+              QStringLiteral(" is back; watching again"));
+    // Whatever was saved into it before the watch was armed again has made no event.
+    if (!isPaused())
+        scanWatchedFolder(folder);
 }
 
 void AppDelegate::showPermissionAlert(const QUrl& folder)
@@ -192,6 +241,14 @@ void AppDelegate::handleFolderChange(const QUrl& folder)
         this, [this, folder] { m_scanScheduler.folderChanged(folder); }, Qt::QueuedConnection);
 }
 
+QSet<QString> AppDelegate::seenScreenshotPaths() const
+{
+    QSet<QString> paths = m_seen.ownOutputs;
+    for (auto it = m_seen.screenshots.cbegin(); it != m_seen.screenshots.cend(); ++it)
+        paths.insert(it.key());
+    return paths;
+}
+
 void AppDelegate::scanWatchedFolder(const QUrl& folder)
 {
     const QString path = folder.toLocalFile();
@@ -201,10 +258,9 @@ void AppDelegate::scanWatchedFolder(const QUrl& folder)
         return;
     }
     const ScanResult result = scanForNewScreenshots(path, std::move(listing.entries), m_monitorStartedAt,
-                                                    m_seenScreenshotPaths, ScreenshotProbes::fromFiles());
+                                                    m_seen, ScreenshotProbes::fromFiles());
     bool queuedAny = false;
     for (const QString& file : result.accepted) {
-        m_seenScreenshotPaths.insert(file);
         queuedAny = handleNewScreenshot(QUrl::fromLocalFile(file)) || queuedAny;
     }
     if (queuedAny)
@@ -242,7 +298,7 @@ void AppDelegate::moveScreenshot(const QUrl& file, const FolderConfig& folder)
         file.toLocalFile(), configDirectoryURL(folder), effectiveNamingRule(folder, m_store));
     // Our own output must never be taken for a new screenshot.
     if (renamedTo)
-        m_seenScreenshotPaths.insert(*renamedTo);
+        m_seen.ownOutputs.insert(*renamedTo);
 }
 
 void AppDelegate::popupMove(const QUrl& file, const QString& folderID)

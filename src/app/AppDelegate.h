@@ -3,6 +3,7 @@
 #include "app/PreferenceKeys.h"
 #include "app/WatchStatus.h"
 #include "detect/ScanScheduler.h"
+#include "detect/ScreenshotScan.h"
 #include "handle/ScreenshotMover.h"
 
 #include <QByteArray>
@@ -27,6 +28,7 @@ class SettingsWindow;
 class StatusItem;
 class TrayHostWatcher;
 class FolderMonitor;
+class MissingFolderWatch;
 class Interaction;
 struct FolderConfig;
 class LoginItemService;
@@ -74,6 +76,8 @@ public:
     QUrl systemScreenshotLocation() const;
     void setCustomWatchFolder(const QUrl& folder);
     void handlePermissionDenied(const QUrl& folder);
+    // The watched folder went away: wait for it to come back, then watch it again and scan.
+    void handleFolderGone(const QUrl& folder);
     void showPermissionAlert(const QUrl& folder);
 
     // Recognising new screenshots.
@@ -122,7 +126,9 @@ public:
     const QDateTime& monitorStartedAt() const { return m_monitorStartedAt; }
     const FolderMonitor* monitor() const { return m_monitor.get(); }
     const QList<QUrl>& screenshotQueue() const { return m_screenshotQueue; }
-    const QSet<QString>& seenScreenshotPaths() const { return m_seenScreenshotPaths; }
+    // Every path the scan will not take again unless another file is put there, and Quillary's
+    // own outputs, which it never takes.
+    QSet<QString> seenScreenshotPaths() const;
     bool isPaused() const;
     // Pauses or resumes the way the menu's Pause item does; nothing happens when already so.
     void setPaused(bool paused);
@@ -131,6 +137,8 @@ public:
 
 private:
     void stopWatching();
+    void startMonitor(const QUrl& folder);
+    void handleFolderBack(const QUrl& folder);
     void startPopupForScan();
     void advanceQueue();
 
@@ -146,12 +154,14 @@ private:
     QPointer<QuickMovePanel> m_popupWindow;
     QPointer<CopiedToast> m_toastWindow;
     std::unique_ptr<FolderMonitor> m_monitor;
+    // Set while the watched folder is gone.
+    std::unique_ptr<MissingFolderWatch> m_missingFolderWatch;
     QPointer<QTimer> m_pasteboardTimer;
     qint64 m_lastPasteboardChangeCount = 0;
     std::optional<QByteArray> m_lastClipboardPNGData;
     QDateTime m_lastDesktopScreenshotAt = distantPast();
     QList<QUrl> m_screenshotQueue;
-    QSet<QString> m_seenScreenshotPaths;
+    SeenFiles m_seen;
     QDateTime m_monitorStartedAt = distantFuture();
     // Without a tray the settings window carries Pause/Resume and Quit.
     bool m_hasTrayIcon = false;

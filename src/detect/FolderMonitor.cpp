@@ -55,8 +55,24 @@ void FolderMonitor::start()
 
     m_fileDescriptor.store(opened.source->descriptor());
     m_monitorSource = std::move(opened.source);
+    m_watchAlive = std::make_shared<const bool>(true);
     // `this` is safe here: the source is cancelled, and its thread joined, before the monitor dies.
-    m_monitorSource->resume([this] {
+    m_monitorSource->resume([this, alive = std::weak_ptr<const bool>(m_watchAlive),
+                             gone = onFolderGone](FolderEventSource::Event event) {
+        if (event == FolderEventSource::Event::gone) {
+            // Queued to the main thread with a copy of the callback, and dropped there if the
+            // watch has been cancelled (or the monitor destroyed) in the meantime.
+            if (QCoreApplication* application = QCoreApplication::instance(); application && gone) {
+                QMetaObject::invokeMethod(
+                    application,
+                    [alive, gone] {
+                        if (!alive.expired())
+                            gone();
+                    },
+                    Qt::QueuedConnection);
+            }
+            return;
+        }
         t_deliveringMonitor = this;
         if (onFolderChanged)
             onFolderChanged();
@@ -74,6 +90,7 @@ void FolderMonitor::cancel()
         // thread to the main thread (next `cancel` or the destructor).
         std::lock_guard lock(m_sourceMutex);
         m_fileDescriptor.store(-1);
+        m_watchAlive.reset();
         if (m_monitorSource) {
             m_monitorSource->cancel();
             m_retiredSources.push_back(std::move(m_monitorSource));
@@ -86,6 +103,7 @@ void FolderMonitor::cancel()
     {
         std::lock_guard lock(m_sourceMutex);
         m_fileDescriptor.store(-1);
+        m_watchAlive.reset();
         source = std::move(m_monitorSource);
         retired.swap(m_retiredSources);
     }

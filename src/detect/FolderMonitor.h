@@ -12,12 +12,14 @@ namespace quillary {
 
 class FolderEventSource;
 
-// Watches one directory and reports, without detail, that its contents changed, plus the one
-// failure the application reacts to: being refused access.
+// Watches one directory and reports, without detail, that its contents changed, plus the two
+// failures the application reacts to: being refused access, and the directory going away (deleted,
+// moved elsewhere or unmounted), which ends the watch.
 //
 // `start`, cancellation and destruction happen on the main thread. `onFolderChanged` is called on a
-// background thread; `onPermissionDenied` on the main thread. Destroying the monitor stops delivery
-// first: no callback runs after the destructor returns.
+// background thread; `onPermissionDenied` and `onFolderGone` on the main thread. Destroying the
+// monitor stops delivery first: no `onFolderChanged` or `onFolderGone` runs after `cancel` or the
+// destructor returns.
 class FolderMonitor final {
 public:
     explicit FolderMonitor(QUrl folderURL);
@@ -40,6 +42,7 @@ public:
 
     std::function<void()> onFolderChanged;
     std::function<void()> onPermissionDenied;
+    std::function<void()> onFolderGone;
 
 private:
     const QUrl m_folderURL;
@@ -49,6 +52,8 @@ private:
     std::mutex m_sourceMutex;
     // Sources cancelled from inside their own handler; their thread is joined on the main thread.
     std::vector<std::unique_ptr<FolderEventSource>> m_retiredSources;
+    // Alive from `start` to `cancel`; a queued `onFolderGone` runs only while its watch still is.
+    std::shared_ptr<const bool> m_watchAlive;
 };
 
 } // namespace quillary

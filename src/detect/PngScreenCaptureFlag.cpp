@@ -1,14 +1,19 @@
 #include "detect/PngScreenCaptureFlag.h"
 
-#include <QFile>
+#include "core/FileNames.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace quillary {
 
@@ -33,6 +38,46 @@ constexpr std::string_view kUserComment = "exif:UserComment";
 constexpr std::string_view kUserCommentEnd = "</exif:UserComment";
 constexpr std::string_view kListItem = "<rdf:li";
 constexpr std::string_view kListItemEnd = "</rdf:li";
+
+// A file opened read-only by its native name; -1 when the open failed.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(const QString& path)
+        : m_descriptor(::open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC))
+    {
+    }
+    ~ReadOnlyFile()
+    {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+    }
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    bool isOpen() const { return m_descriptor >= 0; }
+    int descriptor() const { return m_descriptor; }
+
+    // Reads up to `size` bytes at `offset`; fewer only at the end of the file. -1 on error.
+    ssize_t readAt(void* buffer, std::size_t size, off_t offset) const
+    {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t count =
+                ::pread(m_descriptor, static_cast<char*>(buffer) + done, size - done, offset + off_t(done));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0)
+                return -1;
+            if (count == 0)
+                break;
+            done += std::size_t(count);
+        }
+        return ssize_t(done);
+    }
+
+private:
+    const int m_descriptor;
+};
 
 std::uint32_t readBigEndian32(Bytes bytes)
 {
@@ -249,26 +294,52 @@ std::optional<bool> pngScreenCaptureFlagFromBytes(std::span<const std::uint8_t> 
 
 std::optional<bool> pngScreenCaptureFlag(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    const ReadOnlyFile file(path);
+    if (!file.isOpen())
         return std::nullopt;
-    const QByteArray head = file.read(static_cast<qint64>(kPngFlagReadLimit));
-    return pngScreenCaptureFlagFromBytes(
-        {reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size())});
+    std::vector<std::uint8_t> head(kPngFlagReadLimit);
+    const ssize_t count = file.readAt(head.data(), head.size(), 0);
+    if (count < 0)
+        return std::nullopt;
+    return pngScreenCaptureFlagFromBytes(Bytes(head).first(std::size_t(count)));
+}
+
+PngFileEnd pngFileEnd(const QString& path)
+{
+    const ReadOnlyFile file(path);
+    if (!file.isOpen())
+        return PngFileEnd::unreadable;
+    std::array<std::uint8_t, kSignature.size()> signature{};
+    const ssize_t signatureSize = file.readAt(signature.data(), signature.size(), 0);
+    struct stat status {};
+    if (signatureSize < 0 || ::fstat(file.descriptor(), &status) != 0)
+        return PngFileEnd::unreadable;
+    if (!std::equal(signature.begin(), signature.begin() + signatureSize, kSignature.begin()))
+        return PngFileEnd::notPng;
+
+    // Chunk by chunk from the signature, reading only each chunk's length and type, up to IEND.
+    // Whatever follows IEND is not part of the image and does not matter.
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    std::uint64_t pos = kSignature.size();
+    std::array<std::uint8_t, kChunkOverhead> chunk{};
+    while (size >= pos + kChunkOverhead) {
+        if (file.readAt(chunk.data(), 8, off_t(pos)) != 8)
+            return PngFileEnd::unfinished;
+        const std::uint32_t length = readBigEndian32(chunk);
+        if (length > kMaxChunkLength || size - pos - kChunkOverhead < length)
+            return PngFileEnd::unfinished;
+        if (asText(Bytes(chunk).subspan(4, 4)) == "IEND") {
+            const bool whole = file.readAt(chunk.data(), chunk.size(), off_t(pos)) == ssize_t(chunk.size());
+            return whole && chunk == kIendChunk ? PngFileEnd::complete : PngFileEnd::unfinished;
+        }
+        pos += kChunkOverhead + length;
+    }
+    return PngFileEnd::unfinished;
 }
 
 bool pngEndsWithIEND(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
-    const qint64 size = file.size();
-    const auto tailSize = static_cast<qint64>(kIendChunk.size());
-    if (size < tailSize || !file.seek(size - tailSize))
-        return false;
-    const QByteArray tail = file.read(tailSize);
-    return tail.size() == tailSize && std::equal(kIendChunk.begin(), kIendChunk.end(),
-                                                 reinterpret_cast<const std::uint8_t*>(tail.constData()));
+    return pngFileEnd(path) == PngFileEnd::complete;
 }
 
 } // namespace quillary

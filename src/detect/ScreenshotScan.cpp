@@ -2,18 +2,27 @@
 
 #include "detect/PngScreenCaptureFlag.h"
 
-#include <QFile>
-
 #include <algorithm>
+#include <limits>
 
 namespace quillary {
 namespace {
 
 constexpr qint64 creationSlackNs = 2'000'000'000;
 
+// The earliest creation time that counts as new, saturated at the ends of the range: a start in the
+// distant past or future does not fit in nanoseconds.
 qint64 thresholdNs(const QDateTime& monitorStartedAt)
 {
-    return monitorStartedAt.toMSecsSinceEpoch() * 1'000'000 - creationSlackNs;
+    constexpr qint64 nsPerMs = 1'000'000;
+    constexpr qint64 lowest = std::numeric_limits<qint64>::min();
+    constexpr qint64 highest = std::numeric_limits<qint64>::max();
+    const qint64 ms = monitorStartedAt.toMSecsSinceEpoch();
+    if (ms > highest / nsPerMs)
+        return highest;
+    if (ms < (lowest + creationSlackNs) / nsPerMs)
+        return lowest;
+    return ms * nsPerMs - creationSlackNs;
 }
 
 bool isCreatedSinceThreshold(const DirectoryEntry& entry, qint64 threshold)
@@ -52,6 +61,19 @@ bool hasScreenshotNameMarker(const QString& fileName)
         });
 }
 
+FileStamp FileStamp::of(const DirectoryEntry& entry)
+{
+    return {entry.device, entry.inode, entry.creationTimeNs, entry.modificationTimeNs};
+}
+
+bool SeenFiles::contains(const QString& path, const DirectoryEntry& entry) const
+{
+    if (ownOutputs.contains(path))
+        return true;
+    const auto found = screenshots.constFind(path);
+    return found != screenshots.cend() && *found == FileStamp::of(entry);
+}
+
 ScreenshotProbes ScreenshotProbes::fromFiles()
 {
     return {&pngScreenCaptureFlag, &screenshotFileIsComplete};
@@ -65,7 +87,7 @@ bool isScreenshotCandidate(const QString& folder, const DirectoryEntry& entry,
 }
 
 ScanResult scanForNewScreenshots(const QString& folder, std::vector<DirectoryEntry> entries,
-                                 const QDateTime& monitorStartedAt, const QSet<QString>& seen,
+                                 const QDateTime& monitorStartedAt, SeenFiles& seen,
                                  const ScreenshotProbes& probes)
 {
     // Cheap tests first: extension and date come from the listing, so old files cost nothing more.
@@ -80,30 +102,24 @@ ScanResult scanForNewScreenshots(const QString& folder, std::vector<DirectoryEnt
     ScanResult result;
     for (const DirectoryEntry& entry : entries) {
         const QString path = joinPath(folder, entry.name);
-        // A seen path would be skipped whatever its contents say, so it is not read again.
-        if (seen.contains(path) || !isScreenshot(path, entry, probes))
+        // A seen file would be skipped whatever its contents say, so it is not read again.
+        if (seen.contains(path, entry) || !isScreenshot(path, entry, probes))
             continue;
         if (!entry.size || *entry.size < 1 || (probes.isComplete && !probes.isComplete(path))) {
             result.hasUnfinished = true; // not marked: a later scan looks again
             continue;
         }
         result.accepted.append(path);
+        seen.screenshots.insert(path, FileStamp::of(entry));
     }
     return result;
 }
 
 bool screenshotFileIsComplete(const QString& path)
 {
-    static constexpr char signature[] = "\x89PNG\r\n\x1a\n";
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = file.read(8);
-    file.close();
     // Anything that is not (the start of) a PNG is taken as it is.
-    if (!QByteArray::fromRawData(signature, 8).startsWith(head))
-        return true;
-    return head.size() == 8 && pngEndsWithIEND(path);
+    const PngFileEnd end = pngFileEnd(path);
+    return end == PngFileEnd::complete || end == PngFileEnd::notPng;
 }
 
 } // namespace quillary

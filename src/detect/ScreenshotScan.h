@@ -3,6 +3,7 @@
 #include "platform/DirectoryListing.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -38,18 +39,42 @@ struct ScreenshotProbes {
 bool isScreenshotCandidate(const QString& folder, const DirectoryEntry& entry,
                            const QDateTime& monitorStartedAt, const ScreenshotProbes& probes);
 
+// One file as the scan remembers it. A file at a path is the one taken before only while all of
+// this matches: a file put in its place (even on a reused inode number) has another birth time, and
+// a file rewritten in place another modification time, so both count as new screenshots.
+struct FileStamp {
+    quint64 device = 0;
+    quint64 inode = 0;
+    std::optional<qint64> creationTimeNs;
+    std::optional<qint64> modificationTimeNs;
+
+    static FileStamp of(const DirectoryEntry& entry);
+    bool operator==(const FileStamp&) const = default;
+};
+
+// What the scan does not hand on (again).
+struct SeenFiles {
+    // Path → the file last taken from it.
+    QHash<QString, FileStamp> screenshots;
+    // Quillary's own outputs, registered before they exist: never taken, whatever file is there.
+    QSet<QString> ownOutputs;
+
+    bool contains(const QString& path, const DirectoryEntry& entry) const;
+};
+
 struct ScanResult {
     QStringList accepted;       // paths to hand on, oldest first
     bool hasUnfinished = false; // a new screenshot was skipped because it is empty or still being written
 };
 
 // Decides which listed files are new screenshots: candidates, oldest first (stable for equal
-// dates), minus those in `seen` and those not finished yet. `seen` is not changed.
+// dates), minus those in `seen` and those not finished yet. The accepted ones are added to `seen`.
 ScanResult scanForNewScreenshots(const QString& folder, std::vector<DirectoryEntry> entries,
-                                 const QDateTime& monitorStartedAt, const QSet<QString>& seen,
+                                 const QDateTime& monitorStartedAt, SeenFiles& seen,
                                  const ScreenshotProbes& probes);
 
-// A PNG is finished when it ends with its IEND chunk; files that are not PNGs count as finished.
+// A PNG is finished once its chunks lead to IEND (see pngFileEnd); files that are not PNGs count as
+// finished. Opened by the path's native name.
 bool screenshotFileIsComplete(const QString& path);
 
 } // namespace quillary

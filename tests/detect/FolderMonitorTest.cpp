@@ -1,4 +1,5 @@
 #include "detect/FolderMonitor.h"
+#include "detect/MissingFolderWatch.h"
 #include "platform/FolderEventSource.h"
 #include "support/TestSupport.h"
 
@@ -302,6 +303,90 @@ TEST_F(FolderMonitorTest, CancelFromInsideTheHandlerStopsDeliveryAndDestructionW
     EXPECT_TRUE(returned.load()) << "the monitor died while its handler was still running";
     EXPECT_EQ(m_calls.load(), 2);
     EXPECT_EQ(openDescriptorCount(), before);
+}
+
+// The watch ends with its folder: that is reported once, on the main thread, and nothing after it,
+// even when a folder of the same name is made again.
+TEST_F(FolderMonitorTest, AFolderDeletedOrMovedAwayIsReportedGoneOnceOnTheMainThread)
+{
+    const QString folder = path("watched");
+    const std::pair<const char*, std::function<void()>> endings[] = {
+        {"deleted", [&] { ASSERT_TRUE(QDir(folder).removeRecursively()); }},
+        {"moved away", [&] { ASSERT_TRUE(QDir().rename(folder, path("elsewhere"))); }},
+    };
+    for (const auto& [what, end] : endings) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        writeFile(folder + "/Screenshot.png", "png");
+        std::atomic<int> gone{0}, goneOffTheMainThread{0}, changedAfterGone{0};
+        FolderMonitor monitor(QUrl::fromLocalFile(folder));
+        monitor.onFolderGone = [&] { (onMainThread() ? gone : goneOffTheMainThread).fetch_add(1); };
+        monitor.onFolderChanged = [&] { changedAfterGone.fetch_add(gone.load()); };
+        startQuietly(monitor);
+        end();
+        EXPECT_TRUE(waitUntil([&] { return gone.load() + goneOffTheMainThread.load() > 0; }));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        writeFile(folder + "/Screenshot 2.png", "png");
+        processEventsFor(100ms);
+        EXPECT_EQ(gone.load(), 1);
+        EXPECT_EQ(goneOffTheMainThread.load(), 0);
+        EXPECT_EQ(changedAfterGone.load(), 0);
+        ASSERT_TRUE(QDir(folder).removeRecursively() && QDir(path("elsewhere")).removeRecursively());
+    }
+
+    // Cancelled after the report was queued but before it ran: it is dropped.
+    ASSERT_TRUE(QDir().mkpath(folder));
+    std::atomic<int> gone{0};
+    FolderMonitor monitor(QUrl::fromLocalFile(folder));
+    monitor.onFolderGone = [&] { gone.fetch_add(1); };
+    startQuietly(monitor);
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    QThread::msleep(100); // no event loop: the report waits in the queue
+    monitor.cancel();
+    processEventsFor(100ms);
+    EXPECT_EQ(gone.load(), 0);
+}
+
+// A missing folder may be made again, moved into place, or come back with the folders above it
+// after they went too; the watch follows the nearest folder above it that exists.
+TEST_F(FolderMonitorTest, AMissingFolderIsNoticedWhenItComesBackHoweverItDoes)
+{
+    const QString folder = path("a/b/watched");
+    const std::tuple<const char*, std::function<void()>, QString> returns[] = {
+        {"made again", [&] { ASSERT_TRUE(QDir().mkdir(folder)); }, path("a/b")},
+        {"moved into place",
+         [&] {
+             ASSERT_TRUE(QDir().mkdir(path("staging")));
+             ASSERT_TRUE(QDir().rename(path("staging"), folder));
+         },
+         path("a/b")},
+        {"with its parents", [&] { ASSERT_TRUE(QDir().mkpath(folder)); }, m_dir.path()},
+    };
+    for (const auto& [what, comeBack, watchedAbove] : returns) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(QDir().mkpath(path("a/b")));
+        int appeared = 0;
+        // No poll to speak of: the events alone must do it.
+        auto watch = std::make_unique<MissingFolderWatch>(folder, std::chrono::hours(1));
+        watch->onAppeared = [&] {
+            ++appeared;
+            watch.reset(); // as its owner does
+        };
+        watch->start();
+        processEventsFor(100ms);
+        EXPECT_EQ(watch->watchedDirectory(), path("a/b"));
+        if (watchedAbove != path("a/b")) {
+            ASSERT_TRUE(QDir(path("a")).removeRecursively());
+            processEventsFor(100ms);
+            EXPECT_EQ(watch->watchedDirectory(), watchedAbove);
+        }
+        EXPECT_EQ(appeared, 0);
+        comeBack();
+        EXPECT_TRUE(waitUntil([&] { return appeared > 0; }));
+        processEventsFor(50ms);
+        EXPECT_EQ(appeared, 1);
+        ASSERT_TRUE(QDir(path("a")).removeRecursively());
+    }
 }
 
 } // namespace

@@ -1,11 +1,21 @@
 #include "detect/ScreenshotScan.h"
+#include "app/WatchStatus.h"
+#include "core/FileNames.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillary;
 
@@ -21,6 +31,19 @@ qint64 atOffsetMs(qint64 ms)
 DirectoryEntry file(const QString& name, qint64 offsetMs = 0, qint64 size = 100)
 {
     return {name, atOffsetMs(offsetMs), size};
+}
+
+QByteArray pngBytes(const QString& software = {})
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    if (!software.isEmpty())
+        image.setText(QStringLiteral("Software"), software);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
 }
 
 // Probes that answer from tables and record what was asked.
@@ -78,11 +101,29 @@ TEST(ScreenshotCandidate, NeedsAPngNoOlderThanTwoSecondsAndAMarkerOrTheScreenCap
         << "an unreadable creation date counts as the distant past";
 }
 
+// The delegate's start time is the distant future until the first watch. Nanoseconds since 1970
+// run out in 2262 and before 1678: later or earlier starts take nothing or everything.
+TEST(ScreenshotCandidate, StartsOutsideTheRangeOfNanosecondsTakeEverythingOrNothing)
+{
+    FakeFiles files;
+    const std::pair<QDateTime, bool> cases[] = {
+        {distantPast(), true},
+        {QDateTime(QDate(1600, 1, 1), QTime(0, 0), Qt::UTC), true},
+        {QDateTime(QDate(3000, 1, 1), QTime(0, 0), Qt::UTC), false},
+        {distantFuture(), false},
+    };
+    for (const auto& [startedAt, expected] : cases) {
+        EXPECT_EQ(isScreenshotCandidate(QStringLiteral("/shots"), file(QStringLiteral("Screenshot.png")),
+                                        startedAt, files.probes()),
+                  expected)
+            << startedAt.toString(Qt::ISODate).toStdString();
+    }
+}
+
 TEST(ScreenshotScan, AcceptsNewScreenshotsOldestFirstStableForEqualDatesWithoutProbingSeenOnes)
 {
     FakeFiles files;
     files.flagged = {QStringLiteral("/shots/IMG_1.png"), QStringLiteral("/shots/IMG_2.png")};
-    const QSet<QString> seen{QStringLiteral("/shots/IMG_1.png"), QStringLiteral("/shots/Screenshot 1.png")};
     std::vector<DirectoryEntry> entries{file(QStringLiteral("Screenshot c.png"), 300),
                                         file(QStringLiteral("Screenshot a.png"), 100),
                                         file(QStringLiteral("notes.txt"), 50),
@@ -92,6 +133,9 @@ TEST(ScreenshotScan, AcceptsNewScreenshotsOldestFirstStableForEqualDatesWithoutP
                                         file(QStringLiteral("IMG_1.png"), 1),
                                         file(QStringLiteral("Screenshot 1.png"), 2),
                                         file(QStringLiteral("IMG_2.png"), 3)};
+    SeenFiles seen;
+    seen.screenshots.insert(QStringLiteral("/shots/IMG_1.png"), FileStamp::of(entries[6]));
+    seen.ownOutputs.insert(QStringLiteral("/shots/Screenshot 1.png"));
     const ScanResult result =
         scanForNewScreenshots(QStringLiteral("/shots"), entries, start, seen, files.probes());
     EXPECT_EQ(result.accepted,
@@ -112,8 +156,9 @@ TEST(ScreenshotScan, EmptyAndHalfWrittenFilesWaitUnmarked)
         file(QStringLiteral("Screenshot half.png"), 3),
         file(QStringLiteral("Screenshot done.png"), 4),
     };
+    SeenFiles seen;
     const ScanResult result =
-        scanForNewScreenshots(QStringLiteral("/shots/"), entries, start, {}, files.probes());
+        scanForNewScreenshots(QStringLiteral("/shots/"), entries, start, seen, files.probes());
     EXPECT_EQ(result.accepted, QStringList{"/shots/Screenshot done.png"});
     EXPECT_TRUE(result.hasUnfinished);
 
@@ -121,8 +166,7 @@ TEST(ScreenshotScan, EmptyAndHalfWrittenFilesWaitUnmarked)
     files.unfinished.clear();
     entries[0].size = 10;
     const ScanResult later =
-        scanForNewScreenshots(QStringLiteral("/shots"), entries, start,
-                              {QStringLiteral("/shots/Screenshot done.png")}, files.probes());
+        scanForNewScreenshots(QStringLiteral("/shots"), entries, start, seen, files.probes());
     EXPECT_EQ(later.accepted, (QStringList{"/shots/Screenshot empty.png", "/shots/Screenshot half.png"}));
     EXPECT_TRUE(later.hasUnfinished) << "the file of unknown size still waits";
 }
@@ -130,13 +174,7 @@ TEST(ScreenshotScan, EmptyAndHalfWrittenFilesWaitUnmarked)
 TEST(ScreenshotFileIsComplete, APngIsCompleteOnlyOnceItsEndIsWritten)
 {
     QTemporaryDir dir;
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray png;
-    QBuffer buffer(&png);
-    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(image.save(&buffer, "PNG"));
-
+    const QByteArray png = pngBytes();
     const QString path = dir.filePath(QStringLiteral("shot.png"));
     test::writeFile(path, png);
     EXPECT_TRUE(screenshotFileIsComplete(path));
@@ -148,6 +186,79 @@ TEST(ScreenshotFileIsComplete, APngIsCompleteOnlyOnceItsEndIsWritten)
     test::writeFile(path, "\xff\xd8\xff\xe0 a JPEG under a png name");
     EXPECT_TRUE(screenshotFileIsComplete(path)) << "a file that is not a PNG is taken as it is";
     EXPECT_FALSE(screenshotFileIsComplete(dir.filePath(QStringLiteral("missing.png"))));
+}
+
+// A tool that always saves under one name: what happens to the file between two scans decides
+// whether the second scan takes it again.
+TEST(ScreenshotScan, AFileAtATakenPathIsNewWhenReplacedOrRewrittenButNotWhenOnlyRescannedOrTouched)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Screenshot.png"));
+    const QByteArray nativePath = toNativePath(path);
+    const QByteArray renamedFrom = nativePath + ".new";
+    test::writeFile(path, "first");
+    // Without a birth time the status-change time stands in, and a new mode changes that.
+    const bool hasBirthTime = QFileInfo(path).birthTime().isValid();
+    const std::tuple<const char*, std::function<void()>, bool> cases[] = {
+        {"rescanned", [] {}, false},
+        {"permissions changed", [&] { ::chmod(nativePath.constData(), 0600); }, !hasBirthTime},
+        {"deleted and written again",
+         [&] {
+             ::unlink(nativePath.constData());
+             test::writeFile(path, "2");
+         },
+         true},
+        {"replaced by a rename",
+         [&] {
+             test::writeFile(path + ".new", "2");
+             ::rename(renamedFrom.constData(), nativePath.constData());
+         },
+         true},
+        {"rewritten in place", [&] { test::writeFile(path, "2"); }, true},
+    };
+    for (const auto& [what, change, expected] : cases) {
+        test::writeFile(path, "first");
+        SeenFiles seen;
+        const auto scan = [&] {
+            return scanForNewScreenshots(dir.path(), listPngFiles(dir.path()).entries, distantPast(), seen,
+                                         FakeFiles().probes())
+                .accepted.size();
+        };
+        EXPECT_EQ(scan(), 1) << what;
+        QThread::msleep(20); // file times must be able to tell the two files apart
+        change();
+        EXPECT_EQ(scan(), expected ? 1 : 0) << what;
+    }
+}
+
+// Names are bytes: one that is not UTF-8 is listed, probed (one name by its marker, the other by the
+// file's own flag, both read the file) and handed on as a path that leads back to the same name.
+TEST(ScreenshotScan, NamesThatAreNotUtf8AreTakenAndOpenAgain)
+{
+    QTemporaryDir dir;
+    const QByteArray png = pngBytes(QStringLiteral("gnome-screenshot"));
+    QList<QByteArray> created;
+    const auto removeCreated = qScopeGuard([&] { // names Qt cannot remove
+        for (const QByteArray& nativePath : created)
+            ::unlink(nativePath.constData());
+    });
+    for (const char* name : {"IMG \xfe\xff.png", "Screenshot \xff.png"}) {
+        created.append(toNativePath(dir.path()) + '/' + name);
+        const int descriptor = ::open(created.last().constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::write(descriptor, png.constData(), size_t(png.size())), png.size());
+        ::close(descriptor);
+    }
+
+    SeenFiles seen;
+    const ScanResult result = scanForNewScreenshots(dir.path(), listPngFiles(dir.path()).entries,
+                                                    distantPast(), seen, ScreenshotProbes::fromFiles());
+    QList<QByteArray> accepted;
+    for (const QString& path : result.accepted) {
+        accepted.append(toNativePath(path));
+        EXPECT_EQ(::access(accepted.last().constData(), R_OK), 0);
+    }
+    std::sort(accepted.begin(), accepted.end());
+    EXPECT_EQ(accepted, created);
 }
 
 } // namespace

@@ -22,6 +22,8 @@ DirectoryListing listPngFiles(const QString& folder)
         DirectoryEntry entry{info.fileName(), std::nullopt, info.size()};
         if (created.isValid())
             entry.creationTimeNs = created.toMSecsSinceEpoch() * 1'000'000;
+        if (const QDateTime modified = info.lastModified(); modified.isValid())
+            entry.modificationTimeNs = modified.toMSecsSinceEpoch() * 1'000'000;
         listing.entries.push_back(std::move(entry));
     }
     listing.ok = true;

@@ -1,6 +1,8 @@
 #include "platform/generic/QtFolderEventSource.h"
 
-#include <QFile>
+#include "core/FileNames.h"
+
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QThread>
 
@@ -12,7 +14,7 @@ namespace quillary {
 
 FolderEventSource::Opened FolderEventSource::open(const QString& path)
 {
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int descriptor = ::open(toNativePath(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0)
         return {nullptr, errno};
     return {std::make_unique<QtFolderEventSource>(path, descriptor), 0};
@@ -29,7 +31,7 @@ QtFolderEventSource::~QtFolderEventSource()
     cancel();
 }
 
-void QtFolderEventSource::resume(std::function<void()> handler)
+void QtFolderEventSource::resume(std::function<void(Event)> handler)
 {
     if (m_thread || m_cancelled.load())
         return;
@@ -38,9 +40,12 @@ void QtFolderEventSource::resume(std::function<void()> handler)
     m_watcher = new QFileSystemWatcher;
     m_watcher->moveToThread(m_thread.get());
     // The watcher is the context, so the handler runs on m_thread.
+    // The watcher drops a directory that went away after reporting it one last time.
     QObject::connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_watcher, [this] {
-        if (!m_cancelled.load())
-            m_handler();
+        if (m_cancelled.load() || m_gone)
+            return;
+        m_gone = !QFileInfo(m_path).isDir();
+        m_handler(m_gone ? Event::gone : Event::changed);
     });
     QObject::connect(m_thread.get(), &QThread::finished, m_watcher, &QObject::deleteLater);
     m_thread->start();

@@ -21,14 +21,15 @@ public:
     ~QtFolderEventSource() override;
 
     int descriptor() const override { return m_descriptor.load(); }
-    void resume(std::function<void()> handler) override;
+    void resume(std::function<void(Event)> handler) override;
     void cancel() override;
 
 private:
     const QString m_path;
     std::atomic<int> m_descriptor;
     std::atomic<bool> m_cancelled{false};
-    std::function<void()> m_handler;
+    std::function<void(Event)> m_handler;
+    bool m_gone = false; // touched on m_thread only
     std::unique_ptr<QThread> m_thread;
     QFileSystemWatcher* m_watcher = nullptr; // lives on m_thread, deleted there when it finishes
 };

@@ -1,6 +1,6 @@
 #include "platform/linux/InotifyFolderEventSource.h"
 
-#include <QFile>
+#include "core/FileNames.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -16,22 +16,36 @@ namespace {
 constexpr uint32_t kWatchMask = IN_ONLYDIR | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                 IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF;
 
-// Reads until the queue is empty; true if anything was read. Every event counts as a change:
-// the kernel only queues the kinds we asked for, plus overflow and watch removal, which also
-// mean the directory must be looked at again.
-bool drain(int descriptor)
+constexpr uint32_t kGoneMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED;
+
+struct Drained {
+    bool changed = false;
+    bool gone = false;
+};
+
+// Reads until the queue is empty. Every event counts as a change: the kernel only queues the kinds
+// we asked for, plus overflow, which also means the directory must be looked at again. The events
+// that end the watch mean the directory is gone. A move of the directory (IN_MOVE_SELF) leaves the
+// watch on it, but it is no longer at the watched path, so it counts as gone too.
+Drained drain(int descriptor)
 {
     alignas(inotify_event) char buffer[16 * 1024];
-    bool changed = false;
+    Drained drained;
     for (;;) {
         const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
         if (count > 0) {
-            changed = true;
+            drained.changed = true;
+            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= count;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->mask & kGoneMask)
+                    drained.gone = true;
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
             continue;
         }
         if (count < 0 && errno == EINTR)
             continue;
-        return changed; // EAGAIN: drained; 0 or another error: nothing more to read
+        return drained; // EAGAIN: drained; 0 or another error: nothing more to read
     }
 }
 
@@ -48,7 +62,7 @@ FolderEventSource::Opened InotifyFolderEventSource::open(const QString& path)
     if (inotifyDescriptor < 0)
         return {nullptr, errno};
 
-    const QByteArray nativePath = QFile::encodeName(path);
+    const QByteArray nativePath = toNativePath(path);
     if (::inotify_add_watch(inotifyDescriptor, nativePath.constData(), kWatchMask) < 0) {
         const int error = errno;
         ::close(inotifyDescriptor);
@@ -85,7 +99,7 @@ int InotifyFolderEventSource::descriptor() const
     return m_shared->inotifyDescriptor.load();
 }
 
-void InotifyFolderEventSource::resume(std::function<void()> handler)
+void InotifyFolderEventSource::resume(std::function<void(Event)> handler)
 {
     std::lock_guard lock(m_mutex);
     if (m_shared->cancelled.load() || m_worker.joinable())
@@ -141,8 +155,17 @@ void InotifyFolderEventSource::run(const std::shared_ptr<Shared>& shared, int in
         }
         if (shared->cancelled.load() || descriptors[1].revents != 0)
             return;
-        if ((descriptors[0].revents & POLLIN) && drain(inotifyDescriptor) && !shared->cancelled.load())
-            shared->handler();
+        if (descriptors[0].revents & POLLIN) {
+            const Drained drained = drain(inotifyDescriptor);
+            if (shared->cancelled.load())
+                return;
+            if (drained.gone) {
+                shared->handler(Event::gone);
+                return;
+            }
+            if (drained.changed)
+                shared->handler(Event::changed);
+        }
         if (descriptors[0].revents & (POLLERR | POLLHUP | POLLNVAL))
             return;
     }

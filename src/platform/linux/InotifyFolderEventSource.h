@@ -12,7 +12,8 @@ namespace quillary {
 
 // Watches one directory with inotify. A background thread polls the inotify descriptor together
 // with an eventfd that wakes it for cancellation, drains every pending event and calls the
-// handler once per batch.
+// handler once per batch. The end of the watch (IN_DELETE_SELF, IN_MOVE_SELF, IN_UNMOUNT or
+// IN_IGNORED) is reported as `gone`, and the thread leaves.
 class InotifyFolderEventSource final : public FolderEventSource {
 public:
     // Opens the inotify instance and the watch; the error is the errno of whichever step failed.
@@ -23,7 +24,7 @@ public:
     ~InotifyFolderEventSource() override;
 
     int descriptor() const override;
-    void resume(std::function<void()> handler) override;
+    void resume(std::function<void(Event)> handler) override;
     void cancel() override;
 
 private:
@@ -33,7 +34,7 @@ private:
         std::atomic<int> inotifyDescriptor;
         std::atomic<int> wakeDescriptor;
         std::atomic<bool> cancelled{false};
-        std::function<void()> handler; // set before the thread starts, never changed after
+        std::function<void(Event)> handler; // set before the thread starts, never changed after
     };
 
     static void run(const std::shared_ptr<Shared>& shared, int inotifyDescriptor, int wakeDescriptor);

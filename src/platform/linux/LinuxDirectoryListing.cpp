@@ -1,6 +1,6 @@
 #include "platform/DirectoryListing.h"
 
-#include <QFile>
+#include "core/FileNames.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,6 +9,7 @@
 #include <memory>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace quillary {
 namespace {
@@ -29,7 +30,7 @@ qint64 toNanoseconds(const struct statx_timestamp& t)
 DirectoryListing listPngFiles(const QString& folder)
 {
     DirectoryListing listing;
-    const QByteArray encoded = QFile::encodeName(folder);
+    const QByteArray encoded = toNativePath(folder);
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(encoded.constData()), &closedir);
     if (!dir) {
         listing.errorDescription = QStringLiteral("The folder “%1” could not be listed: %2")
@@ -45,18 +46,25 @@ DirectoryListing listPngFiles(const QString& folder)
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
             continue;
         DirectoryEntry file;
-        file.name = QFile::decodeName(name);
+        file.name = fromNativePath(QByteArray(name));
         struct statx status {};
         if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-                  STATX_BTIME | STATX_CTIME | STATX_SIZE | STATX_TYPE, &status) == 0) {
+                  STATX_BTIME | STATX_CTIME | STATX_MTIME | STATX_SIZE | STATX_TYPE | STATX_INO,
+                  &status) == 0) {
             if ((status.stx_mask & STATX_TYPE) && !S_ISREG(status.stx_mode))
                 continue;
             if (status.stx_mask & STATX_BTIME)
                 file.creationTimeNs = toNanoseconds(status.stx_btime);
             else if (status.stx_mask & STATX_CTIME)
                 file.creationTimeNs = toNanoseconds(status.stx_ctime);
+            if (status.stx_mask & STATX_MTIME)
+                file.modificationTimeNs = toNanoseconds(status.stx_mtime);
             if (status.stx_mask & STATX_SIZE)
                 file.size = static_cast<qint64>(status.stx_size);
+            if (status.stx_mask & STATX_INO) {
+                file.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+                file.inode = status.stx_ino;
+            }
         }
         listing.entries.push_back(std::move(file));
     }
