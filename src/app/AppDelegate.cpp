@@ -52,6 +52,15 @@ AppDelegate::AppDelegate(Preferences& store, AppServices services, QObject* pare
                       [this] { return isPaused(); })
 {
     registerDefaultSettings(m_store);
+    connect(&m_mover, &ScreenshotMover::moveFinished, this,
+            [this](const QString& source, const QString& target, PlaceResult result) {
+                // Our own output, under the name it finally got, is never taken for a new screenshot.
+                if (isPlaced(result))
+                    m_seenScreenshotPaths.insert(target);
+                else
+                    printLine(QStringLiteral("❌ Move failed: ") + source + QStringLiteral(" → ") + target +
+                              QStringLiteral(": ") + failureReason(result));
+            });
 }
 
 AppDelegate::~AppDelegate()

@@ -1,8 +1,6 @@
 #include "handle/ImageLimits.h"
 
-#include "detect/PngScreenCaptureFlag.h"
-
-#include <QFile>
+#include <QBuffer>
 #include <QImageReader>
 
 namespace quillary {
@@ -20,24 +18,32 @@ bool fitsDecodingLimits(QSize size)
     return std::int64_t(size.width()) * size.height() * 4 <= kMaxDecodedImageBytes;
 }
 
-bool jpegEndsWithEOI(const QString& path)
+namespace {
+
+// Qt decodes a truncated JPEG without failing, filling the rest with grey: a whole one ends with its
+// end-of-image marker (zero padding after it is allowed).
+bool jpegEndsWithEOI(QByteArrayView file)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
-    constexpr qint64 tailSize = 64;
-    const qint64 size = file.size();
-    if (!file.seek(std::max<qint64>(0, size - tailSize)))
-        return false;
-    QByteArray tail = file.read(tailSize);
+    QByteArrayView tail = file.last(std::min<qsizetype>(file.size(), 64));
     while (tail.endsWith('\0'))
         tail.chop(1);
     return tail.endsWith("\xff\xd9");
 }
 
-std::optional<QImage> decodeCompleteImage(const QString& path)
+bool pngEndsWithIEND(QByteArrayView file)
 {
-    QImageReader reader(path);
+    return file.endsWith(QByteArrayView("\0\0\0\0IEND\xae\x42\x60\x82", 12));
+}
+
+} // namespace
+
+std::optional<QImage> decodeCompleteImage(const QByteArray& file)
+{
+    QBuffer buffer;
+    buffer.setData(file);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QImageReader reader(&buffer);
     reader.setAutoTransform(true);
     if (!reader.canRead())
         return std::nullopt;
@@ -45,9 +51,9 @@ std::optional<QImage> decodeCompleteImage(const QString& path)
     // Every reader we ship reports the size from the header; one that does not is not trusted.
     if (!fitsDecodingLimits(reader.size()))
         return std::nullopt;
-    if (format == "png" && !pngEndsWithIEND(path))
+    if (format == "png" && !pngEndsWithIEND(file))
         return std::nullopt;
-    if (format == "jpeg" && !jpegEndsWithEOI(path))
+    if (format == "jpeg" && !jpegEndsWithEOI(file))
         return std::nullopt;
     QImage image;
     // read() fails on a truncated or corrupt PNG but still leaves the rows it got in the image.

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QSize>
-#include <QString>
 
 #include <cstdint>
 #include <optional>
@@ -22,12 +22,11 @@ void applyImageDecodingLimits();
 // Whether an image of `size` stays within the caps at 4 bytes per pixel.
 bool fitsDecodingLimits(QSize size);
 
-// The whole image at `path`, upright, or nothing when the file is unreadable, not an image, over the
-// caps, or not complete (truncated, still being written, corrupt data).
-std::optional<QImage> decodeCompleteImage(const QString& path);
+// The largest file read whole to be decoded.
+inline constexpr std::int64_t kMaxImageFileBytes = 2 * kMaxDecodedImageBytes;
 
-// Whether the JPEG file ends with its end-of-image marker (zero padding after it is allowed).
-// Qt decodes a truncated JPEG without failing, filling the rest with grey.
-bool jpegEndsWithEOI(const QString& path);
+// The whole image in `file`, upright, or nothing when it is not an image, over the caps, or not
+// complete (truncated, still being written, corrupt data).
+std::optional<QImage> decodeCompleteImage(const QByteArray& file);
 
 } // namespace quillary

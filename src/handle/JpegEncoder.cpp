@@ -2,6 +2,7 @@
 
 #include "handle/ImageLimits.h"
 #include "handle/PngRowReader.h"
+#include "handle/SourceFile.h"
 
 #include <turbojpeg.h>
 
@@ -331,17 +332,18 @@ std::optional<QByteArray> encodeJpeg(QImage image)
     return jpeg;
 }
 
-std::optional<QByteArray> encodeJpegFile(const QString& path)
+std::optional<QByteArray> encodeJpegFile(int fd)
 {
     {
-        PngRowReader reader(path);
+        PngRowReader reader(fd);
         if (reader.open()) {
             Streamed streamed = encodeStreamed(reader);
             if (!streamed.joinRefused)
                 return std::move(streamed.jpeg);
         }
     }
-    std::optional<QImage> image = decodeCompleteImage(path);
+    const std::optional<QByteArray> file = readWholeFile(fd, kMaxImageFileBytes);
+    std::optional<QImage> image = file ? decodeCompleteImage(*file) : std::nullopt;
     if (!image)
         return std::nullopt;
     return encodeJpeg(std::move(*image));

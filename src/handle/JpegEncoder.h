@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QImage>
-#include <QString>
 
 #include <optional>
 
@@ -16,9 +15,10 @@ inline constexpr int kJpegQuality = 90;
 // that an unshared image is flattened in place, without a copy.
 std::optional<QByteArray> encodeJpeg(QImage image);
 
-// The image file at `path` encoded as above, or nothing when it does not decode whole (truncated,
-// damaged, not an image, over the decoding caps). A non-interlaced PNG is inflated on the calling
-// thread while a helper thread encodes the rows already read; other files are decoded whole first.
-std::optional<QByteArray> encodeJpegFile(const QString& path);
+// The image file behind `fd` encoded as above, or nothing when it does not decode whole (truncated,
+// damaged, not an image, over the decoding caps). The file is read from its start without moving the
+// offset of `fd`. A non-interlaced PNG is inflated on the calling thread while a helper thread encodes
+// the rows already read; other files are decoded whole first.
+std::optional<QByteArray> encodeJpegFile(int fd);
 
 } // namespace quillary

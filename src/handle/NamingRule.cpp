@@ -4,8 +4,6 @@
 #include "core/FileNames.h"
 #include "folders/FolderConfig.h"
 
-#include <QFile>
-
 #include <dirent.h>
 #include <memory>
 #include <unordered_set>
@@ -29,8 +27,8 @@ public:
     NumberedNameMatcher(const QString& base, const QString& extension)
         : m_head(base + u'_')
         , m_tail(u'.' + extension)
-        , m_encodedHead(QFile::encodeName(m_head))
-        , m_encodedTail(QFile::encodeName(m_tail))
+        , m_encodedHead(toNativePath(m_head))
+        , m_encodedTail(toNativePath(m_tail))
     {
     }
 
@@ -73,7 +71,7 @@ void addListedNumbers(const QString& directory, const NumberedNameMatcher& match
                       std::unordered_set<qint64>& used)
 {
     // Plain readdir: Qt's filtered listings stat every entry, several times slower on big folders.
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(QFile::encodeName(directory).constData()), &closedir);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(toNativePath(directory).constData()), &closedir);
     if (!dir)
         return;
     while (const dirent* entry = readdir(dir.get())) {
@@ -121,7 +119,7 @@ QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, c
     for (const QString& path : reservedPaths) {
         if (!path.startsWith(directoryPrefix))
             continue;
-        if (const qint64 number = matcher.numberOf(QFile::encodeName(path.sliced(directoryPrefix.size()))))
+        if (const qint64 number = matcher.numberOf(toNativePath(path.sliced(directoryPrefix.size()))))
             used.insert(number);
     }
 

@@ -4,7 +4,6 @@
 #include "handle/PngChunks.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QtEndian>
@@ -22,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,7 +45,7 @@ struct PdfImage {
     double dpiY = kDefaultDpi;
     int bitsPerComponent = 8;
     int colours = 3;                    // samples per pixel: 1 (grey or palette index) or 3 (RGB)
-    QByteArrayView palette;             // RGB triples; the samples are indices when set
+    QByteArray palette;                 // RGB triples; the samples are indices when set
     bool pngPredictors = false;         // each row starts with its PNG filter type
     std::vector<QByteArrayView> pieces; // the zlib stream, in order
     QByteArray alpha;                   // zlib stream of the alpha samples; empty when opaque
@@ -67,27 +67,70 @@ double dpiFromDotsPerMetre(qint64 perMetre)
     return whole > 0 && std::llround(whole / kMetresPerInch) == perMetre ? whole : dpi;
 }
 
-std::optional<QByteArray> readWholeFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 2 * kMaxDecodedImageBytes)
-        return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return bytes;
-}
-
 // --- PNG data taken over as it is ---------------------------------------------------------------
 
 // PDF's Flate filter with PNG predictors reads exactly what a non-interlaced PNG stores, as long as
-// there is no transparency to carry and every sample maps straight onto a PDF colour space.
+// there is no transparency to carry and every sample maps straight onto a PDF colour space. Qt shows
+// the index past a one-colour palette of a 1-bit image in its own default white rather than in the
+// palette's colour (see takeOverPng), so such an image is decoded.
 bool canTakeOver(const PngChunks& png)
 {
     const PngHeader& header = png.header;
     if (header.interlaced || png.hasTransparencyChunk)
         return false;
-    return header.colourType == 0 || header.colourType == 2 || header.colourType == 3;
+    if (header.colourType == 3)
+        return header.bitDepth > 1 || png.palette.size() == 6;
+    return header.colourType == 0 || header.colourType == 2;
+}
+
+// Whether the compressed data inflates to exactly the rows the header promises, each starting with
+// one of the five filter types, in one zlib stream that ends with the last IDAT chunk. A PDF reader
+// takes the data as it is and would show a cut-off or damaged stream as best it can, so anything
+// else goes to the decoder, which refuses what is not whole. Streams through a small buffer: nothing
+// of the size of the image is held.
+bool inflatesToWholeRows(const PngChunks& png)
+{
+    const PngHeader& header = png.header;
+    const int samples = header.colourType == 2 ? 3 : 1;
+    const quint64 rowSize = 1 + (quint64(header.width) * quint64(samples * header.bitDepth) + 7) / 8;
+    const quint64 expected = rowSize * header.height;
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return false;
+    std::unique_ptr<z_stream, int (*)(z_stream*)> end(&stream, &inflateEnd);
+    constexpr uInt kBufferSize = 64 * 1024;
+    const std::unique_ptr<Bytef[]> buffer(new Bytef[kBufferSize]);
+    quint64 produced = 0;
+    bool ended = false;
+    for (const QByteArrayView piece : png.imageData) {
+        if (ended) {
+            if (!piece.isEmpty())
+                return false; // data after the end of the stream
+            continue;
+        }
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+        stream.avail_in = uInt(piece.size());
+        do {
+            stream.next_out = buffer.get();
+            stream.avail_out = kBufferSize;
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                return false; // damaged data, a wrong checksum, or a preset dictionary
+            const quint64 got = kBufferSize - stream.avail_out;
+            if (produced + got > expected)
+                return false;
+            // The filter type of every row that starts within what was just inflated.
+            for (quint64 at = (rowSize - produced % rowSize) % rowSize; at < got; at += rowSize) {
+                if (buffer[at] > 4)
+                    return false;
+            }
+            produced += got;
+            ended = status == Z_STREAM_END;
+        } while (!ended && (stream.avail_in > 0 || stream.avail_out == 0));
+        if (ended && stream.avail_in > 0)
+            return false;
+    }
+    return ended && produced == expected;
 }
 
 PdfImage takeOverPng(const PngChunks& png)
@@ -99,8 +142,14 @@ PdfImage takeOverPng(const PngChunks& png)
     image.dpiY = dpiFromDotsPerMetre(png.pixelsPerMetreY);
     image.bitsPerComponent = png.header.bitDepth;
     image.colours = png.header.colourType == 2 ? 3 : 1;
-    if (png.header.colourType == 3)
-        image.palette = png.palette;
+    if (png.header.colourType == 3) {
+        // Every index the bit depth can hold gets an entry: an index past the file's palette shows its
+        // first colour, as Qt's decoder turns such an index into 0, where a PDF reader would take the
+        // last entry instead.
+        image.palette = png.palette.toByteArray();
+        for (qsizetype entries = image.palette.size() / 3; entries < (1 << png.header.bitDepth); ++entries)
+            image.palette += png.palette.first(3);
+    }
     image.pngPredictors = true;
     image.pieces = png.imageData;
     return image;
@@ -403,7 +452,7 @@ void writeDocument(const PdfImage& image, Pipeline& output)
         colourSpace.appendItem(name("/Indexed"));
         colourSpace.appendItem(name("/DeviceRGB"));
         colourSpace.appendItem(QPDFObjectHandle::newInteger(image.palette.size() / 3 - 1));
-        colourSpace.appendItem(QPDFObjectHandle::newString(image.palette.toByteArray().toStdString()));
+        colourSpace.appendItem(QPDFObjectHandle::newString(image.palette.toStdString()));
     }
     QPDFObjectHandle xobject =
         imageXObject(pdf, image, colourSpace, image.colours, image.pieces, image.pngPredictors);
@@ -436,28 +485,27 @@ void writeDocument(const PdfImage& image, Pipeline& output)
     writer.write();
 }
 
-bool convertToPdf(const QString& sourcePath, QIODevice& output)
+bool convertToPdf(const QByteArray& file, QIODevice& output)
 {
-    const std::optional<QByteArray> file = readWholeFile(sourcePath);
-    if (!file)
-        return false;
     std::optional<PngChunks> png;
-    if (hasPngSignature(*file)) {
-        png = readPngChunks(*file);
+    if (hasPngSignature(file)) {
+        png = readPngChunks(file);
         if (!png)
             return false;
     }
     std::optional<PdfImage> image;
     QByteArray decodedStore;
-    if (png && canTakeOver(*png)) {
+    const bool takeOver = png && canTakeOver(*png);
+    if (takeOver) {
         const int samples = png->header.colourType == 2 ? 3 : 1;
         if (!withinLimits(png->header.width, png->header.height,
                           std::max(1, samples * png->header.bitDepth / 8)))
             return false;
-        image = takeOverPng(*png);
-    } else {
-        image = decodeImage(*file, png, decodedStore);
     }
+    if (takeOver && inflatesToWholeRows(*png))
+        image = takeOverPng(*png);
+    else
+        image = decodeImage(file, png, decodedStore);
     if (!image)
         return false;
     DevicePipeline pipeline(output);
@@ -467,11 +515,11 @@ bool convertToPdf(const QString& sourcePath, QIODevice& output)
 
 } // namespace
 
-bool writePdf(const QString& sourcePath, QIODevice& output)
+bool writePdf(const QByteArray& file, QIODevice& output)
 {
     // qpdf reports errors by throwing, and so does an allocation that fails on a huge image.
     try {
-        return convertToPdf(sourcePath, output);
+        return convertToPdf(file, output);
     } catch (const std::exception&) {
         return false;
     }

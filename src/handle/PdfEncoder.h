@@ -1,18 +1,18 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
 class QIODevice;
 
 namespace quillary {
 
-// Writes a one-page PDF holding the whole image at `sourcePath`, pixel for pixel. The page measures
-// the image at its own resolution (72 dpi when the file states none) and the image fills it.
+// Writes a one-page PDF holding the whole image in `file`, pixel for pixel. The page measures the
+// image at its own resolution (72 dpi when the file states none) and the image fills it.
 // An 8- or 16-bit opaque, non-interlaced PNG goes in with its compressed data as it is, without
-// decoding; anything else is decoded and stored Flate-compressed, its alpha as a soft mask.
-// Images over the caps of ImageLimits.h are refused before any decoding. JPEGs are turned upright.
-// Returns false when the source cannot be read or decoded completely, or on a write error; bytes
-// may have been written by then. Safe to call from several threads at once.
-bool writePdf(const QString& sourcePath, QIODevice& output);
+// decoding, once that data is found to inflate to every row; anything else is decoded and stored
+// Flate-compressed, its alpha as a soft mask. Images over the caps of ImageLimits.h are refused before
+// any decoding. JPEGs are turned upright. Returns false when the file cannot be decoded completely, or
+// on a write error; bytes may have been written by then. Safe to call from several threads at once.
+bool writePdf(const QByteArray& file, QIODevice& output);
 
 } // namespace quillary

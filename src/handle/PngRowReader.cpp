@@ -2,9 +2,9 @@
 
 #include "handle/ImageLimits.h"
 
-#include <QFile>
-
+#include <fcntl.h>
 #include <png.h>
+#include <unistd.h>
 
 namespace quillary {
 namespace {
@@ -28,11 +28,21 @@ template <typename Step> bool guarded(png_structp png, const Step& step)
 
 } // namespace
 
-PngRowReader::PngRowReader(const QString& path)
-    : m_file(std::fopen(QFile::encodeName(path).constData(), "rbe"))
+PngRowReader::PngRowReader(int fd)
 {
-    if (!m_file)
+    // The duplicate shares the file offset, which only this reader moves.
+    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
         return;
+    m_file = fdopen(own, "rb");
+    if (!m_file || std::fseek(m_file, 0, SEEK_SET) != 0) {
+        if (m_file)
+            std::fclose(m_file);
+        else
+            close(own);
+        m_file = nullptr;
+        return;
+    }
     m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
     if (m_png)
         m_info = png_create_info_struct(m_png);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QSize>
-#include <QString>
 
 #include <cstddef>
 #include <cstdio>
@@ -17,7 +16,8 @@ namespace quillary {
 // included, fails the call that meets it; every chunk's CRC is checked up to IEND.
 class PngRowReader final {
 public:
-    explicit PngRowReader(const QString& path);
+    // Reads the file behind `fd` from its start, through a descriptor of its own.
+    explicit PngRowReader(int fd);
     ~PngRowReader();
     PngRowReader(const PngRowReader&) = delete;
     PngRowReader& operator=(const PngRowReader&) = delete;

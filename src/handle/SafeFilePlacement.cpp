@@ -1,15 +1,17 @@
 #include "handle/SafeFilePlacement.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "core/FileNames.h"
+
+#include <QIODevice>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -43,11 +45,13 @@ NameOutcome renameNoReplace(const QByteArray& from, const QByteArray& to)
     return NameOutcome::placed;
 }
 
-// Whether anything, even a dangling link, has the name. Other errors are left to the placement itself.
-bool pathExists(const QByteArray& path)
+// The folder part of a path and its last component, split on bytes so no name is altered.
+std::pair<QByteArray, QByteArray> splitPath(const QByteArray& path)
 {
-    struct stat info {};
-    return lstat(path.constData(), &info) == 0;
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return {".", path};
+    return {slash == 0 ? QByteArray("/") : path.left(slash), path.mid(slash + 1)};
 }
 
 // Makes what was placed in `folder` last through a crash. Best effort: some filesystems cannot sync a
@@ -75,72 +79,123 @@ bool writeAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-bool copyContent(int in, int out)
+// Writes straight to a descriptor, remembering whether a write failed, so a writer that gives up can
+// be told apart from a disk that refused.
+class DescriptorOutput final : public QIODevice {
+public:
+    explicit DescriptorOutput(int fd)
+        : m_fd(fd)
+    {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    bool failed() const { return m_failed; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        m_failed = m_failed || !writeAll(m_fd, data, std::size_t(size));
+        return m_failed ? -1 : size;
+    }
+
+private:
+    int m_fd;
+    bool m_failed = false;
+};
+
+// Copies everything from the start of `in`, without moving its offset, to `out`.
+PlaceResult copyContent(int in, int out)
 {
     constexpr std::size_t kChunk = 1 << 20;
     const std::unique_ptr<char[]> buffer(new char[kChunk]);
-    for (;;) {
-        const ssize_t got = read(in, buffer.get(), kChunk);
+    for (off_t offset = 0;;) {
+        const ssize_t got = pread(in, buffer.get(), kChunk, offset);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return false;
+            return PlaceResult::unreadable;
         if (got == 0)
-            return true;
+            return PlaceResult::placed;
         if (!writeAll(out, buffer.get(), std::size_t(got)))
-            return false;
+            return PlaceResult::unwritable;
+        offset += got;
     }
 }
 
-// A hidden file next to the target, removed again unless it was placed.
+// Our temporary files: "." + the target's name + ".quillary-" + six of these letters.
+constexpr char kTemporaryMark[] = ".quillary-";
+constexpr int kTemporaryMarkSize = sizeof kTemporaryMark - 1;
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr int kRandomLetters = 6;
+
+bool isTemporaryName(QByteArrayView name)
+{
+    const qsizetype markAt = name.size() - kRandomLetters - kTemporaryMarkSize;
+    if (markAt < 2 || name.front() != '.' || name.sliced(markAt, kTemporaryMarkSize) != kTemporaryMark)
+        return false;
+    for (const char c : name.last(kRandomLetters)) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// A hidden file next to the target, removed again unless it was placed. It stays open, under an
+// exclusive flock, for as long as this object lives: a file of ours that nobody holds was left by a
+// writer that died and may be removed by removeStaleTemporaryFiles.
 class TemporaryFile final {
 public:
-    static std::optional<TemporaryFile> create(const QString& target, mode_t mode)
+    static std::unique_ptr<TemporaryFile> create(const QString& target, mode_t mode)
     {
-        const QFileInfo info(target);
-        const QByteArray folder = QFile::encodeName(info.absolutePath());
+        const auto [folder, name] = splitPath(toNativePath(target));
         // Names stay under the 255-byte limit however long the target's is.
-        const QByteArray stem = folder + "/." + QFile::encodeName(info.fileName()).left(200) + ".quillary-";
-        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        const QByteArray stem = folder + "/." + name.left(200) + kTemporaryMark;
         for (int attempt = 0; attempt < 100; ++attempt) {
             QByteArray path = stem;
-            for (int i = 0; i < 6; ++i)
+            for (int i = 0; i < kRandomLetters; ++i)
                 path += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)];
             const int fd = open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-            if (fd >= 0)
-                return TemporaryFile(fd, path, folder);
-            if (errno != EEXIST)
-                return std::nullopt;
+            if (fd < 0 && errno == EEXIST)
+                continue;
+            if (fd < 0)
+                return nullptr;
+            auto file = std::unique_ptr<TemporaryFile>(new TemporaryFile(fd, path, folder));
+            // Only a clean-up that found the file in the instant before the lock can have taken it, and
+            // then removes it: take another name. A filesystem without locks leaves the file unlocked,
+            // and the clean-up, unable to lock it either, leaves it alone.
+            if (flock(fd, LOCK_EX | LOCK_NB) != 0 ? errno == EWOULDBLOCK : !file->isAt(path))
+                continue;
+            return file;
         }
-        return std::nullopt;
+        return nullptr;
     }
 
-    TemporaryFile(TemporaryFile&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-        , m_path(std::exchange(other.m_path, {}))
-        , m_folder(other.m_folder)
-    {
-    }
-    TemporaryFile& operator=(TemporaryFile&&) = delete;
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     ~TemporaryFile()
     {
-        if (m_fd >= 0)
-            close(m_fd);
+        // Removed while still locked, so a clean-up never sees it unheld.
         if (!m_path.isEmpty())
             unlink(m_path.constData());
+        close(m_fd);
     }
 
     int fd() const { return m_fd; }
-    const QByteArray& folder() const { return m_folder; }
 
-    // Flushes the content to the disk and closes the file.
-    bool sync()
+    // Whether `path` names this file.
+    bool isAt(const QByteArray& path) const
     {
-        const bool synced = fsync(m_fd) == 0;
-        const bool closed = close(std::exchange(m_fd, -1)) == 0;
-        return synced && closed;
+        struct stat mine {};
+        struct stat named {};
+        return fstat(m_fd, &mine) == 0 && lstat(path.constData(), &named) == 0 &&
+               named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
     }
+
+    // Flushes the content to the disk. The file stays open, and locked, until this object goes.
+    bool sync() { return fsync(m_fd) == 0; }
 
     // Gives the synced file the target's name, unless something is there already.
     PlaceResult placeAs(const QByteArray& target)
@@ -156,7 +211,14 @@ public:
         case NameOutcome::failed:
             break;
         }
-        return PlaceResult::failed;
+        return PlaceResult::unwritable;
+    }
+
+    // Removes the placed file from `target` again, if that name still stands for it.
+    void takeBack(const QByteArray& target)
+    {
+        if (isAt(target))
+            unlink(target.constData());
     }
 
 private:
@@ -172,78 +234,178 @@ private:
     QByteArray m_folder;
 };
 
-PlaceResult copyAcrossFilesystems(const QByteArray& source, const QString& target)
+bool isPlaced(PlaceResult result)
 {
-    const QByteArray targetPath = QFile::encodeName(target);
-    const int in = open(source.constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return PlaceResult::failed;
-    const auto closeInput = qScopeGuard([in] { close(in); });
-    struct stat sourceInfo {};
-    if (fstat(in, &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode))
-        return PlaceResult::failed;
-    if (pathExists(targetPath))
-        return PlaceResult::targetExists;
+    return result == PlaceResult::placed || result == PlaceResult::sourceKept;
+}
 
-    auto temp = TemporaryFile::create(target, sourceInfo.st_mode & 0777);
-    if (!temp)
-        return PlaceResult::failed;
-    struct stat copyInfo {};
-    const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-    if (!copyContent(in, temp->fd()) || futimens(temp->fd(), times) != 0 ||
-        fstat(temp->fd(), &copyInfo) != 0 || copyInfo.st_size != sourceInfo.st_size || !temp->sync())
-        return PlaceResult::failed;
-    const PlaceResult placed = temp->placeAs(targetPath);
+QString failureReason(PlaceResult result)
+{
+    switch (result) {
+    case PlaceResult::placed:
+    case PlaceResult::sourceKept:
+        break;
+    case PlaceResult::targetExists:
+        return QStringLiteral("a file with that name already exists");
+    case PlaceResult::unreadable:
+        return QStringLiteral("the file could not be read");
+    case PlaceResult::undecodable:
+        return QStringLiteral("the file could not be decoded");
+    case PlaceResult::unsupportedFormat:
+        return QStringLiteral("the file format is not supported");
+    case PlaceResult::unwritable:
+        return QStringLiteral("the target folder could not be written");
+    case PlaceResult::sourceNotRemovable:
+        return QStringLiteral("the file could not be removed from its folder");
+    }
+    return {};
+}
+
+PreparedPlacement::PreparedPlacement(PlaceResult failure)
+    : m_failure(failure)
+{
+}
+
+PreparedPlacement::PreparedPlacement(QString sourcePath, std::optional<SourceFile> source, bool isMove)
+    : m_sourcePath(std::move(sourcePath))
+    , m_source(std::move(source))
+    , m_isMove(isMove)
+{
+}
+
+PreparedPlacement::PreparedPlacement(PreparedPlacement&&) noexcept = default;
+PreparedPlacement::~PreparedPlacement() = default;
+
+PlaceResult PreparedPlacement::commit(const QString& target)
+{
+    if (m_failure)
+        return *m_failure;
+    const QByteArray targetPath = toNativePath(target);
+    if (m_isMove && !m_content) {
+        const QByteArray sourcePath = toNativePath(m_sourcePath);
+        switch (renameNoReplace(sourcePath, targetPath)) {
+        case NameOutcome::placed:
+            syncFolder(splitPath(targetPath).first);
+            return PlaceResult::placed;
+        case NameOutcome::exists:
+            return PlaceResult::targetExists;
+        case NameOutcome::crossDevice:
+            break;
+        case NameOutcome::failed: {
+            // The error does not tell which folder refused; the source's own state tells most apart.
+            struct stat info {};
+            if (lstat(sourcePath.constData(), &info) != 0)
+                return PlaceResult::unreadable;
+            return access(splitPath(sourcePath).first.constData(), W_OK | X_OK) != 0
+                       ? PlaceResult::sourceNotRemovable
+                       : PlaceResult::unwritable;
+        }
+        }
+        if (const PlaceResult copied = copyAcross(target); copied != PlaceResult::placed)
+            return copied;
+    }
+
+    const PlaceResult placed = m_content->placeAs(targetPath);
     if (placed != PlaceResult::placed)
         return placed;
-    if (unlink(source.constData()) != 0) {
-        // The source cannot go, so the move did not happen: take back the copy, if it is still ours.
-        struct stat now {};
-        if (lstat(targetPath.constData(), &now) == 0 && now.st_dev == copyInfo.st_dev &&
-            now.st_ino == copyInfo.st_ino)
-            unlink(targetPath.constData());
-        return PlaceResult::failed;
+    switch (m_source->removeIfUnchanged()) {
+    case SourceFile::Removal::removed:
+        return PlaceResult::placed;
+    case SourceFile::Removal::changed:
+        // A newer file took the source's name, or it is gone: what was read stays placed.
+        return PlaceResult::sourceKept;
+    case SourceFile::Removal::failed:
+        break;
     }
+    if (!m_isMove)
+        return PlaceResult::sourceKept; // the converted copy is complete: the source is left, not lost
+    // The source cannot go, so the move did not happen.
+    m_content->takeBack(targetPath);
+    m_content.reset();
+    return PlaceResult::sourceNotRemovable;
+}
+
+PlaceResult PreparedPlacement::copyAcross(const QString& target)
+{
+    if (!m_source)
+        return PlaceResult::unreadable;
+    const struct stat& info = m_source->identity();
+    auto copy = TemporaryFile::create(target, info.st_mode & 0777);
+    if (!copy)
+        return PlaceResult::unwritable;
+    if (const PlaceResult copied = copyContent(m_source->fd(), copy->fd()); copied != PlaceResult::placed)
+        return copied;
+    struct stat copyInfo {};
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    if (futimens(copy->fd(), times) != 0 || fstat(copy->fd(), &copyInfo) != 0 || !copy->sync())
+        return PlaceResult::unwritable;
+    if (copyInfo.st_size != info.st_size)
+        return PlaceResult::unreadable; // the source changed size while it was copied
+    m_content = std::move(copy);
     return PlaceResult::placed;
 }
 
-} // namespace
+PreparedPlacement prepareMove(const QString& source)
+{
+    // A source that cannot be opened can still be renamed; only a copy needs to read it.
+    return PreparedPlacement(source, SourceFile::open(source), true);
+}
+
+PreparedPlacement prepareWrite(const QString& source, const QString& target, const ContentWriter& writer)
+{
+    std::optional<SourceFile> input = SourceFile::open(source);
+    if (!input)
+        return PreparedPlacement(PlaceResult::unreadable);
+    auto temp = TemporaryFile::create(target, 0666);
+    if (!temp)
+        return PreparedPlacement(PlaceResult::unwritable);
+    DescriptorOutput output(temp->fd());
+    const bool written = writer(input->fd(), output);
+    if (output.failed() || !temp->sync())
+        return PreparedPlacement(PlaceResult::unwritable);
+    if (!written)
+        return PreparedPlacement(PlaceResult::undecodable);
+    PreparedPlacement prepared(source, std::move(input), false);
+    prepared.m_content = std::move(temp);
+    return prepared;
+}
 
 PlaceResult moveNoReplace(const QString& source, const QString& target)
 {
-    const QByteArray sourcePath = QFile::encodeName(source);
-    switch (renameNoReplace(sourcePath, QFile::encodeName(target))) {
-    case NameOutcome::placed:
-        syncFolder(QFile::encodeName(QFileInfo(target).absolutePath()));
-        return PlaceResult::placed;
-    case NameOutcome::exists:
-        return PlaceResult::targetExists;
-    case NameOutcome::crossDevice:
-        return copyAcrossFilesystems(sourcePath, target);
-    case NameOutcome::failed:
-        break;
-    }
-    return PlaceResult::failed;
+    return prepareMove(source).commit(target);
 }
 
-PlaceResult writeNoReplace(const QString& target, const ContentWriter& writer)
+int removeStaleTemporaryFiles(const QStringList& folders)
 {
-    const QByteArray targetPath = QFile::encodeName(target);
-    if (pathExists(targetPath))
-        return PlaceResult::targetExists;
-    auto temp = TemporaryFile::create(target, 0666);
-    if (!temp)
-        return PlaceResult::failed;
-    {
-        QFile file;
-        if (!file.open(temp->fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
-            return PlaceResult::failed;
-        if (!writer(file) || !file.flush() || file.error() != QFileDevice::NoError)
-            return PlaceResult::failed;
+    int removed = 0;
+    for (const QString& folder : folders) {
+        const int dirFd = open(toNativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0)
+            continue;
+        // fdopendir owns the descriptor from here.
+        const std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(dirFd), &closedir);
+        if (!dir) {
+            close(dirFd);
+            continue;
+        }
+        while (const dirent* entry = readdir(dir.get())) {
+            if (!isTemporaryName(QByteArrayView(entry->d_name)))
+                continue;
+            struct stat named {};
+            if (fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode))
+                continue;
+            const int fd = openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            struct stat opened {};
+            // A live writer holds its lock until the file is placed or removed.
+            if (fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino &&
+                flock(fd, LOCK_EX | LOCK_NB) == 0 && unlinkat(dirFd, entry->d_name, 0) == 0)
+                ++removed;
+            close(fd);
+        }
     }
-    if (!temp->sync())
-        return PlaceResult::failed;
-    return temp->placeAs(targetPath);
+    return removed;
 }
 
 } // namespace quillary

@@ -1,7 +1,9 @@
 #include "handle/ScreenshotMover.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "core/FileNames.h"
+
+#include <filesystem>
+#include <system_error>
 
 namespace quillary {
 namespace {
@@ -38,7 +40,8 @@ std::optional<QString> ScreenshotMover::moveScreenshot(const QString& source, co
                                                        const NamingRule& rule)
 {
     const QString directory = targetDirectory.toLocalFile();
-    QDir().mkpath(directory); // a failure shows up as a failed move
+    std::error_code ignored; // a failure shows up as a failed move
+    std::filesystem::create_directories(toNativePath(directory).toStdString(), ignored);
 
     QString target;
     QString format;
@@ -48,7 +51,9 @@ std::optional<QString> ScreenshotMover::moveScreenshot(const QString& source, co
         format = rule.fileFormat;
         m_reservedPaths.insert(target);
     } else {
-        target = QDir(directory).filePath(QFileInfo(source).fileName());
+        // The name is taken over as it is, bytes that are not UTF-8 included.
+        const QString name = source.sliced(source.lastIndexOf(u'/') + 1);
+        target = directory.endsWith(u'/') ? directory + name : directory + u'/' + name;
         format = QStringLiteral("png"); // a plain move: the bytes are not touched
     }
 
@@ -58,7 +63,9 @@ std::optional<QString> ScreenshotMover::moveScreenshot(const QString& source, co
     // is being destroyed is dropped with its pending events.
     m_workers.start([this, source, target, format, rule, renames, reservedNow, today, targetDirectory] {
         QString placedAt = target;
-        PlaceResult result = convertAndPlace(source, placedAt, format);
+        // Converted once; only putting it in place is repeated.
+        PreparedPlacement prepared = prepareConversion(source, placedAt, format);
+        PlaceResult result = prepared.commit(placedAt);
         // A file that appeared at the chosen name in the meantime is never replaced: take the next
         // free number instead. Without renaming, the file simply stays where it is.
         QSet<QString> taken = reservedNow;
@@ -66,7 +73,7 @@ std::optional<QString> ScreenshotMover::moveScreenshot(const QString& source, co
              ++attempt) {
             taken.insert(placedAt);
             placedAt = nextFreeNumberedName(targetDirectory, rule, today, taken).toLocalFile();
-            result = convertAndPlace(source, placedAt, format);
+            result = prepared.commit(placedAt);
         }
         QMetaObject::invokeMethod(
             this, [this, source, target, placedAt, result] { finish(source, target, placedAt, result); },

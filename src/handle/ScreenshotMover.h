@@ -33,7 +33,8 @@ public:
     // file keeps its name and format; otherwise it gets the rule's next free numbered name and
     // format. Returns the path chosen for a renamed file, so the caller can ignore it when it shows
     // up in a watched folder; nothing when the file keeps its name.
-    std::optional<QString> moveScreenshot(const QString& source, const QUrl& targetDirectory, const NamingRule& rule);
+    std::optional<QString> moveScreenshot(const QString& source, const QUrl& targetDirectory,
+                                          const NamingRule& rule);
 
     // Blocks until every move started so far has finished.
     void waitForDone();
@@ -41,7 +42,9 @@ public:
     bool waitForDone(int msecs);
 
 signals:
-    // On the main thread, once per move. `target` is where the file went (or would have gone).
+    // On the main thread, once per move. `target` is where the file went, which for a renamed move is
+    // a later number than the one returned when the name was taken meanwhile (or, on failure, where it
+    // would have gone).
     void moveFinished(const QString& source, const QString& target, quillary::PlaceResult result);
 
 private:

@@ -1,5 +1,7 @@
 #include "platform/Trash.h"
 
+#include "core/FileNames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,8 +59,8 @@ void escapeRecordedPath(const QString& pathInTrash, const QString& source)
         return;
     QByteArray record = in.readAll();
     in.close();
-    const QByteArray raw = "\nPath=" + QFile::encodeName(source) + '\n';
-    const QByteArray escaped = "\nPath=" + QUrl::toPercentEncoding(QFile::encodeName(source), "/") + '\n';
+    const QByteArray raw = "\nPath=" + toNativePath(source) + '\n';
+    const QByteArray escaped = "\nPath=" + QUrl::toPercentEncoding(toNativePath(source), "/") + '\n';
     if (raw == escaped || !record.contains(raw))
         return;
     record.replace(raw, escaped);

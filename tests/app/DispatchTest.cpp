@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QImage>
 #include <QImageReader>
+#include <QRandomGenerator>
 
 using namespace quillary;
 using namespace std::chrono_literals;
@@ -160,6 +161,42 @@ TEST_F(DispatchTest, RenamedMovesIntoTheSameFolderNumberOnEvenBeforeTheyFinish)
     EXPECT_EQ(filesIn(standardDir("Desktop") + QStringLiteral("/PDFs")),
               (QStringList{"Doc_001.pdf", "Doc_002.pdf", "Doc_003.pdf"}));
     EXPECT_TRUE(filesIn(screenshotFolder).isEmpty());
+}
+
+// A renamed move whose name is taken meanwhile gets the next number: that name is our own output too.
+// A move that cannot happen says why.
+TEST_F(DispatchTest, TheFinalNameOfAMoveIsKnownAndAFailedMoveSaysWhy)
+{
+    const FolderConfig jpegs = addFolder("JPEGs", "Desktop", false, "Doc", "jpg");
+    // Noise is slow to convert: the worker is still busy with it when the second name is taken. It lies
+    // outside the watched folder, so the card never renders it.
+    QImage noise(1600, 1200, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        QRandomGenerator(y).fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), noise.width());
+    const QString big = home.filePath(QStringLiteral("big.png"));
+    ASSERT_TRUE(noise.save(big));
+    takeScreenshots({"Screenshot small.png", "Screenshot taken.png"});
+
+    const QString folder = standardDir("Desktop") + QStringLiteral("/JPEGs/");
+    delegate->popupMove(QUrl::fromLocalFile(big), jpegs.idText());
+    delegate->popupMove(QUrl::fromLocalFile(shot("Screenshot small.png")), jpegs.idText());
+    QFile taken(folder + QStringLiteral("Doc_002.jpg"));
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly | QIODevice::NewOnly)) << "the small one was placed already";
+    taken.close();
+    delegate->waitForMoves();
+    EXPECT_EQ(filesIn(folder), (QStringList{"Doc_001.jpg", "Doc_002.jpg", "Doc_003.jpg"}));
+    EXPECT_TRUE(delegate->seenScreenshotPaths().contains(folder + QStringLiteral("Doc_003.jpg")));
+
+    const QString documents = standardDir("Documents");
+    QDir().mkpath(documents);
+    test::writeFile(documents + QStringLiteral("/Screenshot taken.png"), "already here");
+    testing::internal::CaptureStdout();
+    delegate->popupMove(QUrl::fromLocalFile(shot("Screenshot taken.png")), folderNamed("Documents").idText());
+    delegate->waitForMoves();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              ("❌ Move failed: " + shot("Screenshot taken.png") + " → " + documents +
+               "/Screenshot taken.png: a file with that name already exists\n")
+                  .toStdString());
 }
 
 TEST_F(DispatchTest, AutoMoveIntoTheWatchedFolderItselfRenamesInPlaceOnce)

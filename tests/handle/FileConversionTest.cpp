@@ -1,4 +1,5 @@
 #include "handle/FileConversion.h"
+#include "core/FileNames.h"
 #include "handle/ImageLimits.h"
 #include "support/TestSupport.h"
 
@@ -7,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -18,8 +20,12 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <functional>
 #include <sys/resource.h>
 #include <tuple>
+#include <unistd.h>
 
 using namespace quillary;
 
@@ -174,40 +180,116 @@ TEST_F(FileConversionTest, NothingIsWrittenForWhatCannotBeConverted)
     const QByteArray jpeg = encoded(screenshotLike(200, 120), "jpeg");
     QByteArray damaged = png;
     damaged[png.size() / 2] = char(damaged[png.size() / 2] ^ 0x55); // inside the pixel data, end intact
-    // What, source bytes (empty: no source file), format, target.
-    const std::tuple<const char*, QByteArray, const char*, const char*> cases[] = {
-        {"unknown format", png, "jpeg", "out/a.jpeg"},
-        {"not an image", "just some text, not pixels", "jpg", "out/a.jpg"},
-        {"png cut short", png.left(png.size() * 2 / 3), "jpg", "out/a.jpg"},
-        {"png without its end", png.left(png.size() - 12), "jpg", "out/a.jpg"},
-        {"png with damaged pixel data", damaged, "pdf", "out/a.pdf"},
-        {"jpeg cut short", jpeg.left(jpeg.size() * 2 / 3), "jpg", "out/a.jpg"},
+    // What, source bytes (empty: no source file), format, target, outcome.
+    const std::tuple<const char*, QByteArray, const char*, const char*, PlaceResult> cases[] = {
+        {"unknown format", png, "jpeg", "out/a.jpeg", PlaceResult::unsupportedFormat},
+        {"not an image", "just some text, not pixels", "jpg", "out/a.jpg", PlaceResult::undecodable},
+        {"png cut short", png.left(png.size() * 2 / 3), "jpg", "out/a.jpg", PlaceResult::undecodable},
+        {"png without its end", png.left(png.size() - 12), "jpg", "out/a.jpg", PlaceResult::undecodable},
+        {"png with damaged pixel data", damaged, "pdf", "out/a.pdf", PlaceResult::undecodable},
+        {"jpeg cut short", jpeg.left(jpeg.size() * 2 / 3), "jpg", "out/a.jpg", PlaceResult::undecodable},
         {"wider than the side cap", encoded(QImage(kMaxImageSide + 1, 1, QImage::Format_Mono), "png"), "jpg",
-         "out/a.jpg"},
-        {"missing source", {}, "jpg", "out/a.jpg"},
-        {"target folder missing", png, "jpg", "nowhere/a.jpg"},
+         "out/a.jpg", PlaceResult::undecodable},
+        {"missing source", {}, "jpg", "out/a.jpg", PlaceResult::unreadable},
+        {"target folder missing", png, "jpg", "nowhere/a.jpg", PlaceResult::unwritable},
+        {"target folder missing for a move", png, "png", "nowhere/a.png", PlaceResult::unwritable},
     };
-    for (const auto& [what, bytes, format, target] : cases) {
+    for (const auto& [what, bytes, format, target, outcome] : cases) {
         SCOPED_TRACE(what);
         const QString source = in("source");
         QFile::remove(source);
         if (!bytes.isEmpty())
             test::writeFile(source, bytes);
-        EXPECT_EQ(convertAndPlace(source, m_dir.filePath(target), format), PlaceResult::failed);
+        EXPECT_EQ(convertAndPlace(source, m_dir.filePath(target), format), outcome);
         EXPECT_EQ(test::readFile(source), bytes);
         EXPECT_EQ(outEntries(), "");
         EXPECT_FALSE(QFile::exists(m_dir.filePath("nowhere")));
     }
     // Qt fails such a PNG but still hands out the rows it got; the whole-image fallback must not.
-    test::writeFile(in("damaged.png"), damaged);
-    EXPECT_FALSE(decodeCompleteImage(in("damaged.png")));
+    EXPECT_FALSE(decodeCompleteImage(damaged));
+}
+
+// A tool saves a newer version over the screenshot while it is being converted: a new file renamed
+// over it, or the file rewritten in place. The newer version stays; the version read is placed.
+TEST_F(FileConversionTest, ANewerVersionSavedDuringTheConversionStays)
+{
+    const QByteArray older = encoded(screenshotLike(64, 48), "png");
+    const QByteArray newer = encoded(screenshotLike(32, 24), "png");
+    QByteArray rewritten = older;
+    rewritten[20] = char(rewritten[20] ^ 1); // same size
+    const std::pair<const char*, std::function<QByteArray(const QString&)>> saves[] = {
+        {"renamed over",
+         [&](const QString& path) {
+             test::writeFile(path + ".new", newer);
+             EXPECT_EQ(::rename(toNativePath(path + ".new").constData(), toNativePath(path).constData()), 0);
+             return newer;
+         }},
+        {"rewritten in place",
+         [&](const QString& path) {
+             test::writeFile(path, rewritten);
+             // The clock may not have ticked since the first write: the time a later save gives.
+             const timespec times[2] = {{0, UTIME_OMIT}, {QDateTime::currentSecsSinceEpoch() + 5, 0}};
+             EXPECT_EQ(utimensat(AT_FDCWD, toNativePath(path).constData(), times, 0), 0);
+             return rewritten;
+         }},
+    };
+    for (const QString format : {"jpg", "pdf"}) {
+        for (const auto& [how, save] : saves) {
+            SCOPED_TRACE(format.toStdString() + " " + how);
+            test::writeFile(in("shot.png"), older);
+            QFile::remove(out("shot." + format));
+            PreparedPlacement prepared = prepareConversion(in("shot.png"), out("shot." + format), format);
+            const QByteArray saved = save(in("shot.png"));
+
+            EXPECT_EQ(prepared.commit(out("shot." + format)), PlaceResult::sourceKept);
+            EXPECT_EQ(test::readFile(in("shot.png")), saved);
+            const QByteArray placed = test::readFile(out("shot." + format));
+            if (format == "jpg")
+                EXPECT_EQ(QImage::fromData(placed).size(), QSize(64, 48));
+            else
+                EXPECT_TRUE(placed.contains("/Width 64"));
+        }
+    }
+}
+
+// Names are bytes: one that is not UTF-8 is read, moved and removed as it is.
+TEST_F(FileConversionTest, ANameThatIsNotUtf8IsMovedAndConverted)
+{
+    const QByteArray png = encoded(screenshotLike(40, 30), "png");
+    const QString source = in(fromNativePath("\xff\xfe.png"));
+    const auto listed = [this] {
+        QByteArrayList names;
+        const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(toNativePath(out("")).constData()), &closedir);
+        while (const dirent* entry = dir ? readdir(dir.get()) : nullptr)
+            if (entry->d_name[0] != '.')
+                names.append(entry->d_name);
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    // Format, target name; the move keeps the source's name.
+    const std::pair<const char*, QByteArray> cases[] = {{"png", "\xff\xfe.png"}, {"jpg", "shot.jpg"}};
+    QByteArrayList expected;
+    for (const auto& [format, name] : cases) {
+        SCOPED_TRACE(format);
+        const int fd =
+            ::open(toNativePath(source).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, png.constData(), size_t(png.size())), png.size());
+        ::close(fd);
+
+        EXPECT_EQ(convertAndPlace(source, out(fromNativePath(name)), format), PlaceResult::placed);
+        EXPECT_NE(::access(toNativePath(source).constData(), F_OK), 0);
+        expected.append(name);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(listed(), expected);
+    }
 }
 
 TEST_F(FileConversionTest, AReadOnlyTargetFolderKeepsTheSource)
 {
     const QByteArray png = encoded(screenshotLike(120, 80), "png");
     test::writeFile(in("shot.png"), png);
-    const QByteArray outFolder = QFile::encodeName(out(""));
+    const QByteArray outFolder = toNativePath(out(""));
     ASSERT_EQ(::chmod(outFolder.constData(), 0555), 0);
     const auto restore = qScopeGuard([&] { ::chmod(outFolder.constData(), 0755); });
     test::PermissionBitsEnforced enforced;
@@ -215,7 +297,7 @@ TEST_F(FileConversionTest, AReadOnlyTargetFolderKeepsTheSource)
         GTEST_SKIP() << "running as root without the means to lower its file-permission override";
     for (const QString format : {"png", "jpg", "pdf"}) {
         SCOPED_TRACE(format.toStdString());
-        EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot." + format), format), PlaceResult::failed);
+        EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot." + format), format), PlaceResult::unwritable);
         EXPECT_EQ(test::readFile(in("shot.png")), png);
         EXPECT_EQ(outEntries(), "");
     }
@@ -240,8 +322,8 @@ TEST_F(FileConversionTest, FailedWriteKeepsTheSourceAndLeavesNothing)
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, handler);
     });
-    EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot.jpg"), "jpg"), PlaceResult::failed);
-    EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot.pdf"), "pdf"), PlaceResult::failed);
+    EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot.jpg"), "jpg"), PlaceResult::unwritable);
+    EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot.pdf"), "pdf"), PlaceResult::unwritable);
     EXPECT_EQ(test::readFile(in("shot.png")), png);
     EXPECT_EQ(outEntries(), "");
 }

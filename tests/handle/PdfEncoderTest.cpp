@@ -1,4 +1,5 @@
 #include "handle/PdfEncoder.h"
+#include "handle/FileConversion.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -9,13 +10,24 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
 
+// Declares that this code uses no deprecated PointerHolder API, which silences qpdf's warning.
+#define POINTERHOLDER_TRANSITION 4
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <zlib.h>
+
+#include <algorithm>
 #include <cmath>
 #include <optional>
+#include <random>
+#include <vector>
 
 namespace quillary {
 namespace {
@@ -77,6 +89,114 @@ QImage samples(const QImage& image, bool alpha)
     return alpha ? grey : rgba;
 }
 
+bool toPdfBytes(const QByteArray& file, QByteArray* pdf = nullptr)
+{
+    QBuffer out(pdf);
+    return out.open(QIODevice::WriteOnly) && writePdf(file, out);
+}
+
+QByteArray bigEndian32(quint32 value)
+{
+    QByteArray bytes(4, Qt::Uninitialized);
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+QByteArray chunk(const QByteArray& type, const QByteArray& data)
+{
+    const QByteArray typeAndData = type + data;
+    return bigEndian32(quint32(data.size())) + typeAndData +
+           bigEndian32(quint32(
+               crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()), uInt(typeAndData.size()))));
+}
+
+QByteArray deflated(const QByteArray& data)
+{
+    return qCompress(data).sliced(4); // without Qt's length in front
+}
+
+// What a zlib stream inflates to, as far as it can be inflated.
+QByteArray inflated(const QByteArray& stream)
+{
+    z_stream z{};
+    inflateInit(&z);
+    QByteArray out;
+    char buffer[4096];
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.data()));
+    z.avail_in = uInt(stream.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        status = inflate(&z, Z_NO_FLUSH);
+        out.append(buffer, qsizetype(sizeof buffer - z.avail_out));
+    }
+    inflateEnd(&z);
+    return out;
+}
+
+// A PNG as its header, what lies between header and image data, and the image data as one zlib
+// stream, put together again with every CRC right.
+struct PngParts {
+    QByteArray header; // IHDR's data
+    QByteArray middle; // whole chunks
+    QByteArray stream;
+
+    // A palette image of random indices, some past the palette's end when it is short.
+    static PngParts palette(int width, int height, int depth, int entries)
+    {
+        PngParts parts;
+        parts.header = bigEndian32(quint32(width)) + bigEndian32(quint32(height)) + char(depth) + '\3' +
+                       QByteArray(3, '\0');
+        QByteArray colours;
+        for (int i = 0; i < entries; ++i)
+            colours.append(char(40 * i)).append(char(255 - 30 * i)).append('\x64');
+        parts.middle = chunk("PLTE", colours);
+        QByteArray rows;
+        QRandomGenerator random(depth);
+        for (int y = 0; y < height; ++y) {
+            rows += '\0';
+            for (int x = 0; x < (width * depth + 7) / 8; ++x)
+                rows += char(random.bounded(256));
+        }
+        parts.stream = deflated(rows);
+        return parts;
+    }
+
+    static PngParts of(const QByteArray& png)
+    {
+        PngParts parts;
+        for (qsizetype at = 8; at + 12 <= png.size();) {
+            const qsizetype length = qFromBigEndian<quint32>(png.data() + at);
+            const QByteArray type = png.sliced(at + 4, 4);
+            const QByteArray data = png.sliced(at + 8, length);
+            if (type == "IHDR")
+                parts.header = data;
+            else if (type == "IDAT")
+                parts.stream += data;
+            else if (type != "IEND")
+                parts.middle += png.sliced(at, 12 + length);
+            at += 12 + length;
+        }
+        return parts;
+    }
+
+    // The stream split into IDAT chunks at `cuts`.
+    QByteArray with(const QByteArray& data, std::vector<qsizetype> cuts = {}) const
+    {
+        QByteArray png = QByteArray("\x89PNG\r\n\x1a\n") + chunk("IHDR", header) + middle;
+        cuts.push_back(data.size());
+        std::sort(cuts.begin(), cuts.end());
+        qsizetype from = 0;
+        for (const qsizetype cut : cuts) {
+            const qsizetype to = std::min(cut, data.size()); // the data may have shrunk since
+            png += chunk("IDAT", data.sliced(from, to - from));
+            from = to;
+        }
+        return png + chunk("IEND", {});
+    }
+};
+
 struct Case {
     const char* name;
     QImage::Format format;
@@ -122,7 +242,7 @@ TEST_P(PdfEncoderCaseTest, KeepsEveryPixelOnAPageOfTheImageSize)
     const QString pdf = dir.filePath("out.pdf");
     {
         QFile out(pdf);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly) && writePdf(source, out));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly) && writePdf(test::readFile(source), out));
     }
     if (c.takenOver) {
         const QByteArray png = test::readFile(source);
@@ -171,11 +291,7 @@ protected:
         EXPECT_TRUE(QImageWriter(m_dir.filePath(name), format).write(image));
         return m_dir.filePath(name);
     }
-    static bool toPdf(const QString& path)
-    {
-        QBuffer out;
-        return out.open(QIODevice::WriteOnly) && writePdf(path, out);
-    }
+    static bool toPdf(const QString& path) { return toPdfBytes(test::readFile(path)); }
     QTemporaryDir m_dir;
 };
 
@@ -186,18 +302,25 @@ TEST_F(PdfEncoderTest, RefusesWhatCannotBeReadWhole)
         test::readFile(write("photo.jpg", pattern(QImage::Format_RGB32, 200, 100), "jpg"));
     QByteArray flipped = png;
     flipped[png.indexOf("IDAT") + 40] ^= 0x10;
+    // Opaque PNGs whose chunks are all intact but whose image data is not.
+    const PngParts parts = PngParts::of(png);
+    const QByteArray rows = inflated(parts.stream);
+    QByteArray badFilter = rows;
+    badFilter[(rows.size() / 100) * 50] = 5; // the filter type of row 50
     const std::pair<const char*, QByteArray> broken[] = {
         {"PNG cut short", png.first(png.size() / 2)},
         {"PNG without IEND", png.chopped(12)},
         {"PNG with a damaged IDAT", flipped},
+        {"zlib stream cut short", parts.with(parts.stream.first(parts.stream.size() / 2))},
+        {"fewer rows than the header says",
+         parts.with(deflated(rows.first(rows.size() - rows.size() / 100)))},
+        {"a row of an unknown filter type", parts.with(deflated(badFilter))},
         {"JPEG cut short", jpeg.first(jpeg.size() * 2 / 3)},
         {"not an image", "just some text, nothing like a picture\n"},
+        {"empty", ""},
     };
-    for (const auto& [name, bytes] : broken) {
-        test::writeFile(m_dir.filePath("broken"), bytes);
-        EXPECT_FALSE(toPdf(m_dir.filePath("broken"))) << name;
-    }
-    EXPECT_FALSE(toPdf(m_dir.filePath("missing.png")));
+    for (const auto& [name, bytes] : broken)
+        EXPECT_FALSE(toPdfBytes(bytes)) << name;
 }
 
 // Opaque PNGs are taken over, transparent ones decoded: both keep to the side cap, and decoding is
@@ -219,7 +342,154 @@ TEST_F(PdfEncoderTest, ReportsAFailedWrite)
 {
     QBuffer readOnly;
     readOnly.open(QIODevice::ReadOnly);
-    EXPECT_FALSE(writePdf(write("rgb.png", pattern(QImage::Format_RGB32, 64, 64)), readOnly));
+    EXPECT_FALSE(writePdf(test::readFile(write("rgb.png", pattern(QImage::Format_RGB32, 64, 64))), readOnly));
+}
+
+// One or two random edits that leave every chunk intact (the CRCs are made right again) but may break
+// the image data: a stream cut short, damaged, or followed by more data; rows missing, added or
+// altered (filter types and palette indices included); a changed header; the data split differently.
+QByteArray mutant(PngParts parts, std::mt19937& random)
+{
+    const auto below = [&](qsizetype bound) {
+        return qsizetype(random() % quint32(std::max<qsizetype>(bound, 1)));
+    };
+    std::vector<qsizetype> cuts;
+    for (int edits = 1 + int(below(2)); edits > 0; --edits) {
+        QByteArray rows = inflated(parts.stream);
+        QByteArray& stream = parts.stream;
+        switch (rows.isEmpty() || stream.isEmpty() ? 2 : below(8)) {
+        case 0:
+            stream.truncate(below(stream.size()));
+            break;
+        case 1:
+            stream[below(stream.size())] ^= char(1 << below(8));
+            break;
+        case 2:
+            stream += QByteArray(1 + below(8), char(random()));
+            break;
+        case 3:
+            stream = deflated(rows.chopped(1 + below(rows.size() / 4)));
+            break;
+        case 4:
+            stream = deflated(rows + QByteArray(1 + below(64), char(random())));
+            break;
+        case 5:
+            rows[below(rows.size())] = char(random());
+            stream = deflated(rows);
+            break;
+        case 6: {
+            // Width or height one more or less, or another bit depth, colour type or interlace method.
+            char* header = parts.header.data();
+            const qsizetype field = below(5);
+            if (field < 2)
+                qToBigEndian(qFromBigEndian<quint32>(header + 4 * field) + (below(2) ? 1 : -1),
+                             header + 4 * field);
+            else if (field == 2)
+                header[8] = "\1\2\4\x08\x10"[below(5)];
+            else if (field == 3)
+                header[9] = "\0\2\3\4\6"[below(5)];
+            else
+                header[12] ^= 1;
+            break;
+        }
+        default:
+            for (int n = 1 + int(below(3)); n > 0; --n)
+                cuts.push_back(below(stream.size() + 1));
+        }
+    }
+    return parts.with(parts.stream, cuts);
+}
+
+// What a PDF reader shows of the one image on the page: its samples as qpdf decodes them, an index
+// past the palette's end taken as the last entry as PDF prescribes, all scaled to 16 bits. A null image
+// when the data does not hold every row.
+QImage shownImage(const QByteArray& pdf)
+{
+    QPDF document;
+    document.processMemoryFile("mutant", pdf.data(), size_t(pdf.size()));
+    QPDFObjectHandle image = QPDFPageDocumentHelper(document).getAllPages().at(0).getObjectHandle();
+    image = image.getKey("/Resources").getKey("/XObject").getKey("/Im0");
+    QPDFObjectHandle dict = image.getDict();
+    const int width = dict.getKey("/Width").getIntValueAsInt();
+    const int height = dict.getKey("/Height").getIntValueAsInt();
+    const int depth = dict.getKey("/BitsPerComponent").getIntValueAsInt();
+    QPDFObjectHandle space = dict.getKey("/ColorSpace");
+    const std::string palette = space.isArray() ? space.getArrayItem(3).getStringValue() : "";
+    const int colours = palette.empty() && space.getName() == "/DeviceRGB" ? 3 : 1;
+    const std::shared_ptr<Buffer> data = image.getStreamData(qpdf_dl_generalized);
+    const qsizetype rowSize = (qsizetype(width) * colours * depth + 7) / 8;
+    if (qsizetype(data->getSize()) != rowSize * height)
+        return {};
+    const auto sample = [&](int y, qsizetype index) {
+        const unsigned char* row = data->getBuffer() + y * rowSize;
+        if (depth == 16)
+            return unsigned(row[2 * index] << 8 | row[2 * index + 1]);
+        const qsizetype bit = index * depth;
+        return unsigned(row[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
+    };
+    QImage shown(width, height, QImage::Format_RGBX64);
+    const unsigned top = (1u << depth) - 1;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            quint16 rgb[3];
+            for (int c = 0; c < 3; ++c) {
+                if (!palette.empty()) {
+                    const std::size_t entry = std::min<std::size_t>(sample(y, x), palette.size() / 3 - 1);
+                    rgb[c] = quint16(uchar(palette[3 * entry + std::size_t(c)]) * 257);
+                } else {
+                    rgb[c] =
+                        quint16(sample(y, qsizetype(x) * colours + (colours == 3 ? c : 0)) * 65535 / top);
+                }
+            }
+            reinterpret_cast<QRgba64*>(shown.scanLine(y))[x] =
+                QRgba64::fromRgba64(rgb[0], rgb[1], rgb[2], 0xffff);
+        }
+    return shown;
+}
+
+// On image data that is broken while every chunk is intact, taking the data over must never give
+// another picture than decoding would: for each mutant either nothing is converted (and a conversion
+// leaves the source alone), or the PNG decodes and a PDF reader shows exactly its pixels.
+TEST_F(PdfEncoderTest, TakingTheDataOverAgreesWithDecodingOnDamagedImages)
+{
+    std::vector<PngParts> seeds;
+    for (const auto format : {QImage::Format_RGB32, QImage::Format_Grayscale8, QImage::Format_Indexed8,
+                              QImage::Format_Mono, QImage::Format_RGBX64})
+        seeds.push_back(PngParts::of(test::readFile(write("seed.png", pattern(format, 24, 16)))));
+    for (const auto& [depth, entries] : {std::pair{1, 1}, {2, 3}, {4, 5}})
+        seeds.push_back(PngParts::palette(24, 16, depth, entries));
+    std::mt19937 random(0x5eed);
+    int takenOver = 0;
+    int decoded = 0;
+    int refused = 0;
+    constexpr int kMutations = 3000;
+    for (int i = 0; i < kMutations; ++i) {
+        const QByteArray png = mutant(seeds[std::size_t(i) % seeds.size()], random);
+        QByteArray pdf;
+        if (!toPdfBytes(png, &pdf)) {
+            if (++refused % 100 == 0) {
+                test::writeFile(m_dir.filePath("shot.png"), png);
+                EXPECT_FALSE(
+                    isPlaced(convertAndPlace(m_dir.filePath("shot.png"), m_dir.filePath("shot.pdf"), "pdf")));
+                EXPECT_EQ(test::readFile(m_dir.filePath("shot.png")), png);
+                EXPECT_FALSE(QFile::exists(m_dir.filePath("shot.pdf")));
+            }
+            continue;
+        }
+        const QImage image = QImage::fromData(png);
+        ASSERT_FALSE(image.isNull()) << "mutation " << i
+                                     << " converted but does not decode: " << png.toHex().data();
+        if (!pdf.contains("/Predictor 15")) {
+            ++decoded;
+            continue;
+        }
+        ++takenOver;
+        ASSERT_TRUE(shownImage(pdf) == image.convertToFormat(QImage::Format_RGBX64))
+            << "mutation " << i << " shows other pixels: " << png.toHex().data();
+    }
+    // The mutants must reach every outcome, or a path went untested.
+    for (const int count : {takenOver, decoded, refused})
+        EXPECT_GT(count, kMutations / 50);
 }
 
 } // namespace
