@@ -12,6 +12,7 @@
 #include "folders/StandardFolders.h"
 #include "handle/CuePlayer.h"
 #include "handle/NamingRule.h"
+#include "handle/SafeFilePlacement.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FolderBookmark.h"
 #include "platform/LoginItemService.h"
@@ -56,7 +57,7 @@ AppDelegate::AppDelegate(Preferences& store, AppServices services, QObject* pare
             [this](const QString& source, const QString& target, PlaceResult result) {
                 // Our own output, under the name it finally got, is never taken for a new screenshot.
                 if (isPlaced(result))
-                    m_seenScreenshotPaths.insert(target);
+                    m_seen.ownOutputs.insert(target);
                 else
                     printLine(QStringLiteral("❌ Move failed: ") + source + QStringLiteral(" → ") + target +
                               QStringLiteral(": ") + failureReason(result));
@@ -79,6 +80,11 @@ void AppDelegate::applicationDidFinishLaunching()
     sharedDelegate = this;
     // A first launch gets the standard folders before any screenshot can be dispatched.
     seedDefaultFolders(m_store);
+    // Leftovers of conversions that a crash or a power cut interrupted; only unlocked ones of ours go.
+    QStringList destinations;
+    for (const FolderConfig& folder : loadSavedFolders(m_store))
+        destinations.append(configDirectoryURL(folder).toLocalFile());
+    removeStaleTemporaryFiles(destinations);
     setupStatusItem();
     startWatching();
     startPasteboardTimer();
@@ -376,9 +382,9 @@ void AppDelegate::waitForMoves()
     QCoreApplication::sendPostedEvents(&m_mover);
 }
 
-bool AppDelegate::waitForMoves(int msecs)
+bool AppDelegate::finishMovesBeforeQuit(int msecs)
 {
-    const bool done = m_mover.waitForDone(msecs);
+    const bool done = m_mover.finishCurrentAndDropPending(msecs);
     QCoreApplication::sendPostedEvents(&m_mover);
     return done;
 }

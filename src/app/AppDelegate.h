@@ -132,8 +132,9 @@ public:
     bool isPaused() const;
     // Pauses or resumes the way the menu's Pause item does; nothing happens when already so.
     void setPaused(bool paused);
-    // Like waitForMoves(), for at most `msecs`; false when moves are still running then.
-    bool waitForMoves(int msecs);
+    // Before quitting: drops the moves not started yet and waits at most `msecs` for the one in
+    // progress; false when it is still running then.
+    bool finishMovesBeforeQuit(int msecs);
 
 private:
     void stopWatching();

@@ -78,7 +78,7 @@ int QuillaryApp::exec(RemoteCommand command)
     });
     const int status = QApplication::exec();
 
-    if (!m_delegate->waitForMoves(kQuitWaitSeconds * 1000)) {
+    if (!m_delegate->finishMovesBeforeQuit(kQuitWaitSeconds * 1000)) {
         printLine(
             QStringLiteral("⚠️ Quillary: Conversions still running after %1 seconds; quitting without "
                            "waiting for them")

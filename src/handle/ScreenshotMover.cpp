@@ -31,8 +31,9 @@ void ScreenshotMover::waitForDone()
     m_workers.waitForDone();
 }
 
-bool ScreenshotMover::waitForDone(int msecs)
+bool ScreenshotMover::finishCurrentAndDropPending(int msecs)
 {
+    m_workers.clear();
     return m_workers.waitForDone(msecs);
 }
 

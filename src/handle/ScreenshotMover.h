@@ -38,8 +38,9 @@ public:
 
     // Blocks until every move started so far has finished.
     void waitForDone();
-    // The same for at most `msecs`; false when moves are still running then.
-    bool waitForDone(int msecs);
+    // For quitting: drops the moves not started yet (their files stay where they are) and waits at
+    // most `msecs` for the one in progress; false when it is still running then.
+    bool finishCurrentAndDropPending(int msecs);
 
 signals:
     // On the main thread, once per move. `target` is where the file went, which for a renamed move is
