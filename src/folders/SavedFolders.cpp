@@ -50,8 +50,9 @@ void saveFolders(Preferences& store, const QList<FolderConfig>& folders)
     const QString storedText = store.textValue(prefs::savedFolders);
     if (!storedText.isEmpty() && !FolderList::fromText(storedText)) {
         store.setText(prefs::savedFoldersUnreadable, storedText);
-        printLine(QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept under "
-                                 "savedFolders_v2_unreadable before being replaced"));
+        printLine(
+            QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept under "
+                           "savedFolders_v2_unreadable before being replaced"));
     }
     store.setText(prefs::savedFolders, FolderList{folders}.toText());
 }
