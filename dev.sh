@@ -23,12 +23,23 @@ run)
     ;;
 test)
     scripts/setup.sh
-    # The folder monitor's threading runs once under the sanitizers; the full suite comes last,
-    # so ctest's summary of it closes the output.
+    # Formatting is checked first but only fails the run at the end, so its verdict never hides the
+    # tests'. Every build treats warnings as errors (QUILLARY_WERROR in the presets).
+    formatted=true
+    scripts/check-format.sh || formatted=false
+    # The threaded and parser tests run once under AddressSanitizer and UndefinedBehaviorSanitizer,
+    # the threaded ones under ThreadSanitizer; the full suite comes last, so ctest's summary of it
+    # closes the output.
     build asan --target sanitized_tests
     ctest --preset asan
+    build tsan --target threaded_tests
+    ctest --preset tsan
     build default
     ctest --preset default
+    if [[ $formatted == false ]]; then
+        echo "❌ Tests passed, but some files are not formatted (see above; scripts/check-format.sh --fix)" >&2
+        exit 1
+    fi
     ;;
 *)
     echo "usage: $0 run|test" >&2

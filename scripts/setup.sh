@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(
-    g++ cmake ninja-build pkg-config
+    # g++ brings the sanitizer runtimes (ASan, UBSan, TSan); clang-format checks the formatting
+    g++ cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
     libpng-dev libturbojpeg0-dev libqpdf-dev libpulse-dev libxcb1-dev qt6-svg-dev
     libgtest-dev libgmock-dev libbenchmark-dev

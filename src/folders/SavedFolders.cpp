@@ -53,8 +53,9 @@ void saveFolders(Preferences& store, const QList<FolderConfig>& folders)
                           (stored.toString().isEmpty() || FolderList::fromText(stored.toString()));
     if (stored.isValid() && !readable) {
         store.setStoredValue(prefs::savedFoldersUnreadable, stored);
-        printLine(QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept under "
-                                 "savedFolders_v2_unreadable before being replaced"));
+        printLine(
+            QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept under "
+                           "savedFolders_v2_unreadable before being replaced"));
     }
     store.setText(prefs::savedFolders, FolderList{folders}.toText());
 }

@@ -31,7 +31,7 @@ TextPromptDialog::TextPromptDialog(const ModalAlert& alert, const QString& place
     auto* buttons = new QDialogButtonBox(this);
     for (qsizetype i = 0; i < alert.buttons.size(); ++i) {
         QPushButton* button = buttons->addButton(alert.buttons.at(i), i == 0 ? QDialogButtonBox::AcceptRole
-                                                                              : QDialogButtonBox::RejectRole);
+                                                                             : QDialogButtonBox::RejectRole);
         button->setDefault(i == 0);
     }
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -40,6 +40,9 @@ TextPromptDialog::TextPromptDialog(const ModalAlert& alert, const QString& place
     m_field->setFocus();
 }
 
-QString TextPromptDialog::text() const { return m_field->text(); }
+QString TextPromptDialog::text() const
+{
+    return m_field->text();
+}
 
 } // namespace quillary

@@ -2,9 +2,7 @@
 
 #include "app/Diagnostics.h"
 #include "ui/TextPromptDialog.h"
-#include "ui/TextPromptDialog.h"
 
-#include <QApplication>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -38,7 +36,8 @@ int WidgetInteraction::runModal(const ModalAlert& alert)
 std::optional<QString> WidgetInteraction::runTextPrompt(const ModalAlert& alert, const QString& placeholder)
 {
     if (QGuiApplication::platformName() == u"offscreen") {
-        printLine(QStringLiteral("⚠️ Quillary: %1: nobody to answer without a display").arg(alert.messageText));
+        printLine(
+            QStringLiteral("⚠️ Quillary: %1: nobody to answer without a display").arg(alert.messageText));
         return std::nullopt;
     }
     TextPromptDialog dialog(alert, placeholder);
@@ -50,8 +49,14 @@ std::optional<QString> WidgetInteraction::runTextPrompt(const ModalAlert& alert,
     return dialog.text();
 }
 
-void WidgetInteraction::openUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
+void WidgetInteraction::openUrl(const QUrl& url)
+{
+    QDesktopServices::openUrl(url);
+}
 
-void WidgetInteraction::beep() { QApplication::beep(); }
+void WidgetInteraction::beep()
+{
+    QApplication::beep();
+}
 
 } // namespace quillary
