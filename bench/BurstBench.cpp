@@ -1,7 +1,7 @@
 // 1,000 screenshots written into the watched folder within one second, with the real monitor and
 // scan: each must be queued exactly once, oldest first, and the app's CPU time must stay low.
 #include "app/AppDelegate.h"
-#include "app/Preferences.h"
+#include "core/Preferences.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,10 +1,10 @@
 #include "app/AppDelegate.h"
 
-#include "app/Diagnostics.h"
-#include "app/Interaction.h"
-#include "app/NotificationCenter.h"
-#include "app/Preferences.h"
+#include "core/Diagnostics.h"
 #include "core/FileNames.h"
+#include "core/Interaction.h"
+#include "core/NotificationCenter.h"
+#include "core/Preferences.h"
 #include "detect/FolderMonitor.h"
 #include "detect/MissingFolderWatch.h"
 #include "detect/ScreenshotScan.h"
@@ -36,6 +36,17 @@ bool canListDirectory(const QString& path)
     std::error_code error;
     std::filesystem::directory_iterator probe(std::filesystem::path(toNativePath(path).toStdString()), error);
     return !error;
+}
+
+// The global renaming options as one rule; it applies when it is on.
+NamingRule globalNamingRule(const Preferences& store)
+{
+    return NamingRule{
+        .isRenamingEnabled = store.boolValue(prefs::isGlobalRenamingEnabled),
+        .prefix = store.textValue(prefs::globalNamingPrefix),
+        .includeDate = store.boolValue(prefs::globalIncludeDate),
+        .fileFormat = store.textValue(prefs::globalFileFormat),
+    };
 }
 
 } // namespace
@@ -309,8 +320,9 @@ void AppDelegate::startPopupForScan()
 
 void AppDelegate::moveScreenshot(const QUrl& file, const FolderConfig& folder)
 {
-    const std::optional<QString> renamedTo = m_mover.moveScreenshot(
-        file.toLocalFile(), configDirectoryURL(folder), effectiveNamingRule(folder, m_store));
+    const std::optional<QString> renamedTo =
+        m_mover.moveScreenshot(file.toLocalFile(), configDirectoryURL(folder),
+                               effectiveNamingRule(folder, globalNamingRule(m_store)));
     // Our own output must never be taken for a new screenshot.
     if (renamedTo)
         m_seen.ownOutputs.insert(*renamedTo);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/PreferenceKeys.h"
-#include "app/WatchStatus.h"
+#include "core/PreferenceKeys.h"
+#include "core/WatchStatus.h"
 #include "detect/ScanScheduler.h"
 #include "detect/ScreenshotScan.h"
 #include "handle/ScreenshotMover.h"

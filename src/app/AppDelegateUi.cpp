@@ -2,9 +2,9 @@
 // and the settings window.
 #include "app/AppDelegate.h"
 
-#include "app/Diagnostics.h"
-#include "app/Preferences.h"
+#include "core/Diagnostics.h"
 #include "core/FileNames.h"
+#include "core/Preferences.h"
 #include "folders/SavedFolders.h"
 #include "platform/TrayHostWatcher.h"
 #include "ui/CopiedToast.h"

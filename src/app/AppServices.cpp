@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include "app/Interaction.h"
+#include "core/Interaction.h"
 #include "handle/CuePlayer.h"
 #include "platform/LoginItemService.h"
 #include "platform/ScreenshotLocation.h"

@@ -2,10 +2,10 @@
 
 #include "QuillaryVersion.h"
 #include "app/AppDelegate.h"
-#include "app/Diagnostics.h"
-#include "app/Interaction.h"
-#include "app/Preferences.h"
 #include "app/SingleInstance.h"
+#include "core/Diagnostics.h"
+#include "core/Interaction.h"
+#include "core/Preferences.h"
 #include "handle/ImageLimits.h"
 #include "platform/LoginItemService.h"
 #include "platform/TerminationSignals.h"

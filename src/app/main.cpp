@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
-#include "app/Diagnostics.h"
 #include "app/QuillaryApp.h"
+#include "core/Diagnostics.h"
 
 #include <QStringList>
 

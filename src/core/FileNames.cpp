@@ -110,6 +110,11 @@ QByteArray toNativePath(const QString& path)
     return out;
 }
 
+QString joinPath(const QString& folder, const QString& name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
 QString safeFileNameComponent(const QString& text)
 {
     QString component = text;

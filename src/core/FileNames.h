@@ -16,6 +16,10 @@ namespace quillary {
 QString fromNativePath(const QByteArray& bytes);
 QByteArray toNativePath(const QString& path);
 
+// `name` inside `folder`, with exactly one "/" between them. Nothing else is cleaned or resolved, so
+// escaped bytes survive.
+QString joinPath(const QString& folder, const QString& name);
+
 // Makes user text (a folder name, a naming prefix) safe as one file-name component: "/" and ":"
 // (a separator here and on other systems), NUL and the other control characters each become "-",
 // and a name that is only "." or ".." becomes dashes, so a name can never point elsewhere, end

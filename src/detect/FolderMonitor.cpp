@@ -1,6 +1,6 @@
 #include "detect/FolderMonitor.h"
 
-#include "app/Diagnostics.h"
+#include "core/Diagnostics.h"
 #include "platform/FolderEventSource.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,6 @@
 #include "detect/ScreenshotScan.h"
 
+#include "core/FileNames.h"
 #include "detect/PngScreenCaptureFlag.h"
 
 #include <algorithm>
@@ -42,11 +43,6 @@ bool isScreenshot(const QString& path, const DirectoryEntry& entry, const Screen
     if (hasScreenshotNameMarker(entry.name))
         return true;
     return probes.screenCaptureFlag && probes.screenCaptureFlag(path).value_or(false);
-}
-
-QString joinPath(const QString& folder, const QString& name)
-{
-    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "folders/SavedFolders.h"
 
-#include "app/Diagnostics.h"
-#include "app/Preferences.h"
+#include "core/Diagnostics.h"
+#include "core/Preferences.h"
 #include "folders/FolderList.h"
 #include "folders/StandardFolders.h"
 

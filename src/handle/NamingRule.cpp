@@ -1,6 +1,5 @@
 #include "handle/NamingRule.h"
 
-#include "app/Preferences.h"
 #include "core/FileNames.h"
 #include "folders/FolderConfig.h"
 
@@ -14,11 +13,6 @@ namespace {
 // The longest run of digits read as a number; no folder holds anywhere near 10^18 entries, so a
 // longer run can never be the first free number and is skipped rather than overflowing.
 constexpr qsizetype maxNumberDigits = 18;
-
-QString childPath(const QString& directory, const QString& name)
-{
-    return directory.endsWith(u'/') ? directory + name : directory + u'/' + name;
-}
 
 // Recognises the names "<base>_<number>.<ext>" and gives the number they occupy. Names are matched
 // in their on-disk encoding, so listing a folder decodes none of them.
@@ -82,16 +76,10 @@ void addListedNumbers(const QString& directory, const NumberedNameMatcher& match
 
 } // namespace
 
-NamingRule effectiveNamingRule(const FolderConfig& folder, const Preferences& store)
+NamingRule effectiveNamingRule(const FolderConfig& folder, const NamingRule& globalRule)
 {
-    if (store.boolValue(prefs::isGlobalRenamingEnabled)) {
-        return NamingRule{
-            .isRenamingEnabled = true,
-            .prefix = store.textValue(prefs::globalNamingPrefix),
-            .includeDate = store.boolValue(prefs::globalIncludeDate),
-            .fileFormat = store.textValue(prefs::globalFileFormat),
-        };
-    }
+    if (globalRule.isRenamingEnabled)
+        return globalRule;
     return NamingRule{
         .isRenamingEnabled = folder.isRenamingEnabled,
         .prefix = folder.prefix,
@@ -115,7 +103,7 @@ QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, c
 
     std::unordered_set<qint64> used;
     addListedNumbers(directory, matcher, used);
-    const QString directoryPrefix = childPath(directory, QString());
+    const QString directoryPrefix = joinPath(directory, QString());
     for (const QString& path : reservedPaths) {
         if (!path.startsWith(directoryPrefix))
             continue;
@@ -126,7 +114,7 @@ QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, c
     qint64 number = 1;
     while (used.contains(number))
         ++number;
-    return QUrl::fromLocalFile(childPath(directory, matcher.render(number)));
+    return QUrl::fromLocalFile(joinPath(directory, matcher.render(number)));
 }
 
 } // namespace quillary

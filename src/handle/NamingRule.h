@@ -8,7 +8,6 @@
 namespace quillary {
 
 struct FolderConfig;
-class Preferences;
 
 // How a screenshot moved into a folder is named, computed afresh for every move.
 struct NamingRule {
@@ -20,8 +19,8 @@ struct NamingRule {
     friend bool operator==(const NamingRule&, const NamingRule&) = default;
 };
 
-// The global rule when global renaming is on, else the folder's own rule.
-NamingRule effectiveNamingRule(const FolderConfig& folder, const Preferences& store);
+// `globalRule` when it is on (the global renaming options), else the folder's own rule.
+NamingRule effectiveNamingRule(const FolderConfig& folder, const NamingRule& globalRule);
 
 // The first free "<prefix>[_<yyyy-MM-dd>]_<nnn>.<ext>" in `targetDirectory`: free means no entry of
 // that name exists in the folder and the path is not in `reservedPaths` (names promised to moves

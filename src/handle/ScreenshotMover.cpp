@@ -54,7 +54,7 @@ std::optional<QString> ScreenshotMover::moveScreenshot(const QString& source, co
     } else {
         // The name is taken over as it is, bytes that are not UTF-8 included.
         const QString name = source.sliced(source.lastIndexOf(u'/') + 1);
-        target = directory.endsWith(u'/') ? directory + name : directory + u'/' + name;
+        target = joinPath(directory, name);
         format = QStringLiteral("png"); // a plain move: the bytes are not touched
     }
 

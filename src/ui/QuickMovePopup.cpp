@@ -1,7 +1,7 @@
 #include "ui/QuickMovePopup.h"
 
-#include "app/PreferenceKeys.h"
-#include "app/Preferences.h"
+#include "core/PreferenceKeys.h"
+#include "core/Preferences.h"
 #include "folders/SavedFolders.h"
 #include "folders/StandardFolders.h"
 #include "ui/CardBackground.h"

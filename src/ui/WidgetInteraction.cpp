@@ -1,6 +1,6 @@
 #include "ui/WidgetInteraction.h"
 
-#include "app/Diagnostics.h"
+#include "core/Diagnostics.h"
 #include "ui/TextPromptDialog.h"
 
 #include <QApplication>

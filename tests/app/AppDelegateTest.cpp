@@ -1,4 +1,4 @@
-#include "app/NotificationCenter.h"
+#include "core/NotificationCenter.h"
 #include "detect/FolderMonitor.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
 // The delegate's watch and scan, end to end: a real folder, the real monitor, the real clock.
 #include "app/AppDelegate.h"
-#include "app/NotificationCenter.h"
+#include "core/NotificationCenter.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
 

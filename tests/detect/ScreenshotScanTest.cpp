@@ -1,6 +1,6 @@
 #include "detect/ScreenshotScan.h"
-#include "app/WatchStatus.h"
 #include "core/FileNames.h"
+#include "core/WatchStatus.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

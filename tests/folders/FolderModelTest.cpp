@@ -1,5 +1,5 @@
-#include "app/PreferenceKeys.h"
-#include "app/Preferences.h"
+#include "core/PreferenceKeys.h"
+#include "core/Preferences.h"
 #include "folders/FolderList.h"
 #include "folders/SavedFolders.h"
 #include "folders/StandardFolders.h"

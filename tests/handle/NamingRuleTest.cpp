@@ -1,5 +1,5 @@
 #include "handle/NamingRule.h"
-#include "app/Preferences.h"
+#include "core/Preferences.h"
 #include "folders/FolderConfig.h"
 #include "support/TestSupport.h"
 
@@ -117,26 +117,18 @@ TEST(NamingRuleTest, ReservationsAreMatchedByFullPathInTheTargetFolderOnly)
 
 TEST(NamingRuleTest, GlobalRuleReplacesTheFolderRuleWhenOn)
 {
-    QTemporaryDir dir;
-    Preferences store(dir.filePath(QStringLiteral("Quillary.conf")));
-    registerDefaultSettings(store);
     FolderConfig folder;
     folder.isRenamingEnabled = false;
     folder.prefix = QStringLiteral("Work");
     folder.includeDate = true;
     folder.fileFormat = QStringLiteral("JPG");
 
-    EXPECT_EQ(effectiveNamingRule(folder, store), (NamingRule{false, "Work", true, "JPG"}))
+    EXPECT_EQ(effectiveNamingRule(folder, NamingRule{false, "Shot", true, "pdf"}),
+              (NamingRule{false, "Work", true, "JPG"}))
         << "global off: the folder's fields unchanged";
-
-    store.setBool(prefs::isGlobalRenamingEnabled, true);
-    EXPECT_EQ(effectiveNamingRule(folder, store), quilPng)
-        << "global on with nothing else stored: the defaults, renaming on despite the folder";
-
-    store.setText(prefs::globalNamingPrefix, QStringLiteral("Shot"));
-    store.setBool(prefs::globalIncludeDate, true);
-    store.setText(prefs::globalFileFormat, QStringLiteral("pdf"));
-    EXPECT_EQ(effectiveNamingRule(folder, store), (NamingRule{true, "Shot", true, "pdf"}));
+    EXPECT_EQ(effectiveNamingRule(folder, NamingRule{true, "Shot", false, "pdf"}),
+              (NamingRule{true, "Shot", false, "pdf"}))
+        << "global on: renaming on despite the folder";
 }
 
 } // namespace

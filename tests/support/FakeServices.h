@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/AppDelegate.h"
-#include "app/Interaction.h"
-#include "app/Preferences.h"
+#include "core/Interaction.h"
+#include "core/Preferences.h"
 #include "handle/CuePlayer.h"
 #include "platform/LoginItemService.h"
 #include "platform/SoundOutput.h"

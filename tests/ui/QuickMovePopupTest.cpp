@@ -1,5 +1,5 @@
 #include "ui/QuickMovePopup.h"
-#include "app/Preferences.h"
+#include "core/Preferences.h"
 #include "folders/SavedFolders.h"
 #include "handle/ImageLimits.h"
 #include "ui/QuickMovePanel.h"

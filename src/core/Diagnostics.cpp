@@ -1,4 +1,4 @@
-#include "app/Diagnostics.h"
+#include "core/Diagnostics.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 // preference_writer FILE KEY bool|text|double VALUE
 // Writes one value through the store and then kills itself, so nothing but the write itself can
 // have put the value on disk.
-#include "app/Preferences.h"
+#include "core/Preferences.h"
 
 #include <QCoreApplication>
 

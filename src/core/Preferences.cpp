@@ -1,6 +1,6 @@
-#include "app/Preferences.h"
+#include "core/Preferences.h"
 
-#include "app/Diagnostics.h"
+#include "core/Diagnostics.h"
 
 #include <QDir>
 #include <QFileInfo>
