@@ -1,5 +1,7 @@
 #include "core/NotificationCenter.h"
 
+#include "core/Threading.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -15,8 +17,7 @@ void NotificationCenter::postWatchStateChanged()
 {
     QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() != app->thread()) {
-        QMetaObject::invokeMethod(
-            app, [this] { emit quillaryWatchStateChanged(); }, Qt::QueuedConnection);
+        postTo(app, [this] { emit quillaryWatchStateChanged(); });
         return;
     }
     emit quillaryWatchStateChanged();

@@ -1,6 +1,7 @@
 #include "detect/FolderMonitor.h"
 
 #include "core/Diagnostics.h"
+#include "core/Threading.h"
 #include "platform/FolderEventSource.h"
 
 #include <QCoreApplication>
@@ -47,8 +48,7 @@ void FolderMonitor::start()
         QCoreApplication* application = QCoreApplication::instance();
         if (opened.error == EACCES && onPermissionDenied && application) {
             // A copy, not `this`: the monitor may be gone by the time the event loop runs this.
-            QMetaObject::invokeMethod(
-                application, [callback = onPermissionDenied] { callback(); }, Qt::QueuedConnection);
+            postTo(application, [callback = onPermissionDenied] { callback(); });
         }
         return;
     }
@@ -63,13 +63,10 @@ void FolderMonitor::start()
             // Queued to the main thread with a copy of the callback, and dropped there if the
             // watch has been cancelled (or the monitor destroyed) in the meantime.
             if (QCoreApplication* application = QCoreApplication::instance(); application && gone) {
-                QMetaObject::invokeMethod(
-                    application,
-                    [alive, gone] {
-                        if (!alive.expired())
-                            gone();
-                    },
-                    Qt::QueuedConnection);
+                postTo(application, [alive, gone] {
+                    if (!alive.expired())
+                        gone();
+                });
             }
             return;
         }

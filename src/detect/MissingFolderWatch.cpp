@@ -1,6 +1,7 @@
 #include "detect/MissingFolderWatch.h"
 
 #include "core/FileNames.h"
+#include "core/Threading.h"
 #include "platform/FolderEventSource.h"
 
 #include <QCoreApplication>
@@ -34,13 +35,10 @@ void postWhileAlive(const std::weak_ptr<const bool>& alive, std::function<void()
     QCoreApplication* application = QCoreApplication::instance();
     if (!application)
         return;
-    QMetaObject::invokeMethod(
-        application,
-        [alive, call = std::move(call)] {
-            if (!alive.expired())
-                call();
-        },
-        Qt::QueuedConnection);
+    postTo(application, [alive, call = std::move(call)] {
+        if (!alive.expired())
+            call();
+    });
 }
 
 } // namespace

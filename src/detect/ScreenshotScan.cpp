@@ -64,7 +64,7 @@ FileStamp FileStamp::of(const DirectoryEntry& entry)
 
 bool SeenFiles::contains(const QString& path, const DirectoryEntry& entry) const
 {
-    if (ownOutputs.contains(path))
+    if (ownOutputs && ownOutputs->contains(path))
         return true;
     const auto found = screenshots.constFind(path);
     return found != screenshots.cend() && *found == FileStamp::of(entry);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/OwnOutputs.h"
 #include "platform/DirectoryListing.h"
 
 #include <QDateTime>
@@ -57,7 +58,7 @@ struct SeenFiles {
     // Path → the file last taken from it.
     QHash<QString, FileStamp> screenshots;
     // Quillary's own outputs, registered before they exist: never taken, whatever file is there.
-    QSet<QString> ownOutputs;
+    const OwnOutputs* ownOutputs = nullptr;
 
     bool contains(const QString& path, const DirectoryEntry& entry) const;
 };

@@ -1,6 +1,7 @@
 #include "handle/ScreenshotMover.h"
 
 #include "core/FileNames.h"
+#include "core/Threading.h"
 
 #include <filesystem>
 #include <system_error>
@@ -76,9 +77,7 @@ std::optional<QString> ScreenshotMover::moveScreenshot(const QString& source, co
             placedAt = nextFreeNumberedName(targetDirectory, rule, today, taken).toLocalFile();
             result = prepared.commit(placedAt);
         }
-        QMetaObject::invokeMethod(
-            this, [this, source, target, placedAt, result] { finish(source, target, placedAt, result); },
-            Qt::QueuedConnection);
+        postTo(this, [this, source, target, placedAt, result] { finish(source, target, placedAt, result); });
     });
     return renames ? std::optional<QString>(target) : std::nullopt;
 }

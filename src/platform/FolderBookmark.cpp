@@ -1,34 +1,39 @@
 #include "platform/FolderBookmark.h"
 
+#include "core/FileNames.h"
+
 #include <QDir>
-#include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace quillary {
+namespace {
+
+bool isDirectory(const QByteArray& nativePath)
+{
+    struct stat info {};
+    return stat(nativePath.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
 
 std::optional<QByteArray> createFolderBookmark(const QUrl& folder)
 {
     if (!folder.isLocalFile())
         return std::nullopt;
-    const QFileInfo info(folder.toLocalFile());
-    if (!info.isAbsolute() || !info.isDir())
+    const QString path = QDir::cleanPath(folder.toLocalFile());
+    const QByteArray native = toNativePath(path);
+    if (!QDir::isAbsolutePath(path) || !isDirectory(native))
         return std::nullopt;
-    return QDir::cleanPath(info.absoluteFilePath()).toUtf8();
+    return native;
 }
 
 std::optional<ResolvedFolderBookmark> resolveFolderBookmark(const QByteArray& bookmark)
 {
-    const QString path = QString::fromUtf8(bookmark);
-    // Bytes that are not UTF-8 decode with replacement characters and so never name the folder.
-    if (path.toUtf8() != bookmark || !QDir::isAbsolutePath(path) || !QFileInfo(path).isDir())
+    const QString path = fromNativePath(bookmark);
+    if (!QDir::isAbsolutePath(path) || !isDirectory(bookmark))
         return std::nullopt;
     return ResolvedFolderBookmark{QUrl::fromLocalFile(path), false};
 }
-
-bool startAccessingSecurityScopedResource(const QUrl&)
-{
-    return false;
-}
-
-void stopAccessingSecurityScopedResource(const QUrl&) {}
 
 } // namespace quillary

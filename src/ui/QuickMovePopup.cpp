@@ -1,8 +1,6 @@
 #include "ui/QuickMovePopup.h"
 
-#include "core/PreferenceKeys.h"
-#include "core/Preferences.h"
-#include "folders/SavedFolders.h"
+#include "folders/FolderStore.h"
 #include "folders/StandardFolders.h"
 #include "ui/CardBackground.h"
 #include "ui/Thumbnail.h"
@@ -116,11 +114,10 @@ bool QuickMovePopup::acceptsActions() const
     return m_shownFor.elapsed() >= QGuiApplication::styleHints()->mouseDoubleClickInterval();
 }
 
-QuickMovePopup::QuickMovePopup(const QUrl& fileURL, int count, int total, Preferences& store, QWidget* parent)
+QuickMovePopup::QuickMovePopup(const QUrl& fileURL, int total, FolderStore& folders, QWidget* parent)
     : QWidget(parent)
-    , m_store(store)
+    , m_folders(folders)
 {
-    Q_UNUSED(count);
     m_shownFor.start();
     setFixedWidth(kCardWidth);
     setStyleSheet(QString::fromLatin1(kStyleSheet));
@@ -142,11 +139,9 @@ QuickMovePopup::QuickMovePopup(const QUrl& fileURL, int count, int total, Prefer
     row->setAlignment(m_folderColumn, Qt::AlignTop);
     rebuildFolderGrid();
 
-    connect(&store, &Preferences::valueChanged, this, [this](const QString& key) {
-        if (key == keyName(prefs::savedFolders)) {
-            rebuildFolderGrid();
-            refit();
-        }
+    connect(&folders, &FolderStore::foldersChanged, this, [this] {
+        rebuildFolderGrid();
+        refit();
     });
     if (withThumbnail)
         loadThumbnail(path);
@@ -242,7 +237,7 @@ void QuickMovePopup::rebuildFolderGrid()
     layout->setHorizontalSpacing(kCellGap);
     layout->setVerticalSpacing(kRowGap);
     layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    const QList<FolderConfig> folders = loadSavedFolders(m_store);
+    const QList<FolderConfig> folders = m_folders.folders();
     for (qsizetype i = 0; i < folders.size(); ++i) {
         const FolderConfig& folder = folders.at(i);
         const int column = int(i % columns);

@@ -13,7 +13,7 @@ class QVBoxLayout;
 
 namespace quillary {
 
-class Preferences;
+class FolderStore;
 
 // The content of the card shown for a new screenshot: its thumbnail, "New Folder" and "Move to Trash"
 // buttons, and one button per saved folder. The folder buttons follow the stored list while the card
@@ -26,9 +26,8 @@ class QuickMovePopup final : public QWidget {
     Q_OBJECT
 
 public:
-    // `count` is the number of files this card is for (always one); `total` is the queue length.
-    explicit QuickMovePopup(const QUrl& fileURL, int count, int total, Preferences& store,
-                            QWidget* parent = nullptr);
+    // `total` is the queue length, shown when more than one screenshot waits.
+    explicit QuickMovePopup(const QUrl& fileURL, int total, FolderStore& folders, QWidget* parent = nullptr);
     ~QuickMovePopup() override;
 
     // The action handlers. Clicks that come within the platform's double-click interval of the card
@@ -60,7 +59,7 @@ private:
     void refit();
     bool acceptsActions() const;
 
-    Preferences& m_store;
+    FolderStore& m_folders;
     QVBoxLayout* m_folderColumn = nullptr;
     QPointer<QWidget> m_folderGrid;
     QPointer<QLabel> m_thumbnail;

@@ -1,5 +1,6 @@
 #include "core/NotificationCenter.h"
 #include "detect/FolderMonitor.h"
+#include "detect/WatchController.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
 
@@ -31,7 +32,7 @@ TEST_F(AppDelegateTest, FirstLaunchWatchesTheHomeDesktopRestartsAndReportsAFolde
     auto delegate = makeDelegate();
     EXPECT_TRUE(store.boolValue(prefs::showPopup)) << "creating the delegate registers the defaults";
     EXPECT_EQ(delegate->watchStatus(), WatchStatus::notStarted);
-    EXPECT_GT(delegate->monitorStartedAt(), QDateTime::currentDateTimeUtc().addYears(100));
+    EXPECT_GT(delegate->watch().monitorStartedAt(), QDateTime::currentDateTimeUtc().addYears(100));
 
     QSignalSpy changed(&NotificationCenter::defaultCenter(), &NotificationCenter::quillaryWatchStateChanged);
     const QDateTime before = QDateTime::currentDateTimeUtc();
@@ -41,25 +42,25 @@ TEST_F(AppDelegateTest, FirstLaunchWatchesTheHomeDesktopRestartsAndReportsAFolde
     EXPECT_EQ(delegate->watchStatus(), WatchStatus::active);
     EXPECT_EQ(delegate->currentWatchURL().toLocalFile(), home.filePath(QStringLiteral("Desktop")));
     EXPECT_FALSE(delegate->isUsingCustomWatchFolder());
-    EXPECT_GE(delegate->monitorStartedAt(), before);
-    ASSERT_NE(delegate->monitor(), nullptr);
-    const int firstDescriptor = delegate->monitor()->fileDescriptor();
+    EXPECT_GE(delegate->watch().monitorStartedAt(), before);
+    ASSERT_NE(delegate->watch().monitor(), nullptr);
+    const int firstDescriptor = delegate->watch().monitor()->fileDescriptor();
     EXPECT_GE(firstDescriptor, 0);
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(items->registerCalls + items->unregisterCalls, 0);
 
     // A restart replaces the monitor and announces the state again.
-    const QDateTime firstStart = delegate->monitorStartedAt();
+    const QDateTime firstStart = delegate->watch().monitorStartedAt();
     changed.clear();
     QThread::msleep(5);
     const std::string output = printed([&] { delegate->startWatching(); });
 
     EXPECT_EQ(changed.count(), 1);
-    EXPECT_GT(delegate->monitorStartedAt(), firstStart);
-    ASSERT_NE(delegate->monitor(), nullptr);
-    EXPECT_GE(delegate->monitor()->fileDescriptor(), 0);
+    EXPECT_GT(delegate->watch().monitorStartedAt(), firstStart);
+    ASSERT_NE(delegate->watch().monitor(), nullptr);
+    EXPECT_GE(delegate->watch().monitor()->fileDescriptor(), 0);
     EXPECT_EQ(QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(firstDescriptor)).exists(),
-              delegate->monitor()->fileDescriptor() == firstDescriptor)
+              delegate->watch().monitor()->fileDescriptor() == firstDescriptor)
         << "the old descriptor is closed unless its number was reused";
     EXPECT_NE(output.find("📍 Quillary: Watching " + home.filePath(QStringLiteral("Desktop")).toStdString() +
                           " — access: OK ✅\n"),

@@ -1,6 +1,7 @@
 // The delegate's watch and scan, end to end: a real folder, the real monitor, the real clock.
 #include "app/AppDelegate.h"
 #include "core/NotificationCenter.h"
+#include "detect/WatchController.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
 
@@ -47,7 +48,10 @@ protected:
     {
         test::writeFile(shot(name), pngBytes(software));
     }
-    bool seen(const QString& name) const { return delegate->seenScreenshotPaths().contains(shot(name)); }
+    bool seen(const QString& name) const
+    {
+        return delegate->watch().seenScreenshotPaths().contains(shot(name));
+    }
     QStringList queuedNames() const
     {
         QStringList names;
@@ -116,7 +120,7 @@ TEST_F(ScreenshotDetectionTest, PausingDropsEventsResumingCatchesUpAndWithoutThe
     take("Screenshot paused.png");
     test::processEventsFor(800ms);
     EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
-    EXPECT_TRUE(delegate->seenScreenshotPaths().isEmpty());
+    EXPECT_TRUE(delegate->watch().seenScreenshotPaths().isEmpty());
 
     store.setBool(prefs::isPaused, false);
     QThread::msleep(20);

@@ -3,6 +3,7 @@
 #include "folders/SavedFolders.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
+#include "ui/AppShell.h"
 #include "ui/CopiedToast.h"
 #include "ui/QuickMovePanel.h"
 #include "ui/QuickMovePopup.h"
@@ -43,9 +44,9 @@ protected:
     }
     QString badgeText() const
     {
-        if (!delegate->popupWindow() || !delegate->popupWindow()->isVisible())
+        if (!delegate->shell().popupWindow() || !delegate->shell().popupWindow()->isVisible())
             return {};
-        QuickMovePopup* card = delegate->popupWindow()->content();
+        QuickMovePopup* card = delegate->shell().popupWindow()->content();
         auto* badge = card ? card->findChild<QLabel*>(QStringLiteral("pendingBadge")) : nullptr;
         return badge ? badge->text() : QString();
     }
@@ -59,7 +60,7 @@ TEST_F(StatusAndCardTest, TheMenuOffersItsThreeActionsAndFollowsThePauseFlag)
     store.setBool(prefs::isPaused, true); // quit while paused
     hasTrayHost = true;
     launch();
-    QMenu* menu = delegate->statusItem()->menu();
+    QMenu* menu = delegate->shell().statusItem()->menu();
     QStringList titles;
     for (QAction* action : menu->actions())
         if (action->isVisible())
@@ -69,9 +70,9 @@ TEST_F(StatusAndCardTest, TheMenuOffersItsThreeActionsAndFollowsThePauseFlag)
 
     delegate->togglePauseFromMenu();
     EXPECT_FALSE(store.boolValue(prefs::isPaused));
-    EXPECT_EQ(delegate->statusItem()->pauseMenuItem()->text(), "Pause Quillary");
+    EXPECT_EQ(delegate->shell().statusItem()->pauseMenuItem()->text(), "Pause Quillary");
     delegate->togglePauseFromMenu();
-    EXPECT_EQ(delegate->statusItem()->pauseMenuItem()->text(), "Resume Quillary");
+    EXPECT_EQ(delegate->shell().statusItem()->pauseMenuItem()->text(), "Resume Quillary");
     EXPECT_EQ(StatusItem::toolTipFor(0), "Quillary");
     EXPECT_EQ(StatusItem::toolTipFor(3), "Quillary — 3 pending");
     EXPECT_EQ(StatusItem::toolTipFor(150), "Quillary — 99 pending");
@@ -83,14 +84,14 @@ TEST_F(StatusAndCardTest, WithoutATrayTheSettingsWindowCarriesTheMenusActions)
     launch();
     const std::string output = testing::internal::GetCapturedStdout();
     EXPECT_NE(output.find("⚠️ Quillary: No system tray found"), std::string::npos) << output;
-    ASSERT_NE(delegate->settingsWindow(), nullptr);
-    EXPECT_TRUE(delegate->settingsWindow()->isVisible());
-    EXPECT_EQ(delegate->settingsWindow()->windowTitle(), "Quillary Settings");
-    EXPECT_EQ(delegate->settingsWindow()->size(), QSize(720, 680));
-    EXPECT_TRUE(delegate->settingsWindow()->showsAppControls());
+    ASSERT_NE(delegate->shell().settingsWindow(), nullptr);
+    EXPECT_TRUE(delegate->shell().settingsWindow()->isVisible());
+    EXPECT_EQ(delegate->shell().settingsWindow()->windowTitle(), "Quillary Settings");
+    EXPECT_EQ(delegate->shell().settingsWindow()->size(), QSize(720, 680));
+    EXPECT_TRUE(delegate->shell().settingsWindow()->showsAppControls());
     EXPECT_TRUE(trayHosts->isWatching) << "a tray that starts later still gets the icon";
 
-    auto buttons = delegate->settingsWindow()->findChildren<QPushButton*>();
+    auto buttons = delegate->shell().settingsWindow()->findChildren<QPushButton*>();
     auto pause =
         std::find_if(buttons.begin(), buttons.end(), [](auto* b) { return b->text() == "Pause Quillary"; });
     ASSERT_NE(pause, buttons.end());
@@ -99,12 +100,12 @@ TEST_F(StatusAndCardTest, WithoutATrayTheSettingsWindowCarriesTheMenusActions)
     EXPECT_EQ((*pause)->text(), "Resume Quillary");
 
     // Reopening a visible window raises it; after a close it is built afresh.
-    SettingsWindow* first = delegate->settingsWindow();
+    SettingsWindow* first = delegate->shell().settingsWindow();
     delegate->showSettingsWindow();
-    EXPECT_EQ(delegate->settingsWindow(), first);
+    EXPECT_EQ(delegate->shell().settingsWindow(), first);
     first->close();
     delegate->showSettingsWindow();
-    EXPECT_NE(delegate->settingsWindow(), first);
+    EXPECT_NE(delegate->shell().settingsWindow(), first);
 }
 
 TEST_F(StatusAndCardTest, TheCardWalksThroughTheQueueAndClosesAfterTheLast)
@@ -112,7 +113,7 @@ TEST_F(StatusAndCardTest, TheCardWalksThroughTheQueueAndClosesAfterTheLast)
     launch();
     queueScreenshots(3);
     EXPECT_EQ(badgeText(), "3 pending");
-    EXPECT_TRUE(delegate->statusItem()->pendingMenuItem()->isVisible());
+    EXPECT_TRUE(delegate->shell().statusItem()->pendingMenuItem()->isVisible());
 
     const QString desktopID = loadSavedFolders(store).first().idText();
     delegate->popupMove(delegate->screenshotQueue().first(), desktopID);
@@ -123,52 +124,52 @@ TEST_F(StatusAndCardTest, TheCardWalksThroughTheQueueAndClosesAfterTheLast)
     delegate->popupDelete(delegate->screenshotQueue().first());
     settle();
     EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
-    EXPECT_EQ(delegate->popupWindow(), nullptr) << "the card closes after the last screenshot";
-    EXPECT_FALSE(delegate->statusItem()->pendingMenuItem()->isVisible());
+    EXPECT_EQ(delegate->shell().popupWindow(), nullptr) << "the card closes after the last screenshot";
+    EXPECT_FALSE(delegate->shell().statusItem()->pendingMenuItem()->isVisible());
 }
 
 TEST_F(StatusAndCardTest, PausingEmptiesTheQueueClosesTheCardAndKeepsTheFiles)
 {
     launch();
     queueScreenshots(2);
-    ASSERT_NE(delegate->popupWindow(), nullptr);
+    ASSERT_NE(delegate->shell().popupWindow(), nullptr);
     const QList<QUrl> queued = delegate->screenshotQueue();
     delegate->togglePauseFromMenu();
     settle();
     EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
-    EXPECT_EQ(delegate->popupWindow(), nullptr);
+    EXPECT_EQ(delegate->shell().popupWindow(), nullptr);
     for (const QUrl& file : queued)
         EXPECT_TRUE(QFileInfo::exists(file.toLocalFile()));
 
     delegate->showPopupForQueueHead(true); // nothing while paused, and resuming brings nothing back
     delegate->togglePauseFromMenu();
     settle();
-    EXPECT_EQ(delegate->popupWindow(), nullptr);
+    EXPECT_EQ(delegate->shell().popupWindow(), nullptr);
 }
 
 TEST_F(StatusAndCardTest, ALeftClickOpensTheCardWhenScreenshotsWaitAndTheMenuOtherwise)
 {
     launch();
     delegate->statusItemClicked();
-    EXPECT_TRUE(delegate->statusItem()->menu()->isVisible());
-    delegate->statusItem()->menu()->hide();
+    EXPECT_TRUE(delegate->shell().statusItem()->menu()->isVisible());
+    delegate->shell().statusItem()->menu()->hide();
 
     queueScreenshots(1);
     delegate->closePopup();
     delegate->statusItemClicked();
-    ASSERT_NE(delegate->popupWindow(), nullptr);
-    EXPECT_TRUE(delegate->popupWindow()->isVisible());
-    EXPECT_FALSE(delegate->statusItem()->menu()->isVisible());
+    ASSERT_NE(delegate->shell().popupWindow(), nullptr);
+    EXPECT_TRUE(delegate->shell().popupWindow()->isVisible());
+    EXPECT_FALSE(delegate->shell().statusItem()->menu()->isVisible());
 }
 
 TEST_F(StatusAndCardTest, TheToastPanelIsMadeOnceAndKept)
 {
     launch();
     delegate->showCopiedToast();
-    CopiedToast* toast = delegate->toastWindow();
+    CopiedToast* toast = delegate->shell().toastWindow();
     ASSERT_NE(toast, nullptr);
     delegate->showCopiedToast();
-    EXPECT_EQ(delegate->toastWindow(), toast);
+    EXPECT_EQ(delegate->shell().toastWindow(), toast);
 }
 
 } // namespace

@@ -135,7 +135,9 @@ TEST(ScreenshotScan, AcceptsNewScreenshotsOldestFirstStableForEqualDatesWithoutP
                                         file(QStringLiteral("IMG_2.png"), 3)};
     SeenFiles seen;
     seen.screenshots.insert(QStringLiteral("/shots/IMG_1.png"), FileStamp::of(entries[6]));
-    seen.ownOutputs.insert(QStringLiteral("/shots/Screenshot 1.png"));
+    OwnOutputs ownOutputs;
+    ownOutputs.add(QStringLiteral("/shots/Screenshot 1.png"));
+    seen.ownOutputs = &ownOutputs;
     const ScanResult result =
         scanForNewScreenshots(QStringLiteral("/shots"), entries, start, seen, files.probes());
     EXPECT_EQ(result.accepted,

@@ -1,6 +1,6 @@
 #include "ui/QuickMovePopup.h"
 #include "core/Preferences.h"
-#include "folders/SavedFolders.h"
+#include "folders/FolderStore.h"
 #include "handle/ImageLimits.h"
 #include "ui/QuickMovePanel.h"
 #include "ui/Thumbnail.h"
@@ -66,7 +66,7 @@ protected:
 
     std::unique_ptr<QuickMovePopup> makePopup(const QString& path = {}, int total = 1)
     {
-        return std::make_unique<QuickMovePopup>(QUrl::fromLocalFile(path), 1, total, store);
+        return std::make_unique<QuickMovePopup>(QUrl::fromLocalFile(path), total, folderStore);
     }
 
     // The buttons of the current grid (an old one may await deletion), in stored order.
@@ -79,6 +79,7 @@ protected:
 
     QTemporaryDir dir;
     Preferences store{dir.filePath("prefs.ini")};
+    FolderStore folderStore{store};
 };
 
 TEST_F(QuickMovePopupTest, TwelveFoldersInRowsOfThreeWhoseButtonsCallTheirActions)
@@ -271,40 +272,6 @@ TEST_F(QuickMovePopupTest, PanelFloatsWithoutFocusAndGrowsUpwardWithTheFolderLis
         << panel.height();
     EXPECT_EQ(panel.geometry().bottomRight(), before.bottomRight());
     EXPECT_EQ(panel.content()->geometry(), panel.rect());
-}
-
-// Renders the card over a desktop-like backdrop to look at it:
-//   quick_move_popup_test --gtest_also_run_disabled_tests --gtest_filter='*RenderPreview'
-// writes quick-move-card.png in the working directory, or where QUILLARY_CARD_PREVIEW points;
-// QT_SCALE_FACTOR=2 renders it at twice the size.
-TEST_F(QuickMovePopupTest, DISABLED_RenderPreview)
-{
-    QImage shot(1600, 1000, QImage::Format_RGB32);
-    shot.fill(QColor(236, 239, 244));
-    QPainter shotPainter(&shot);
-    shotPainter.fillRect(0, 0, 1600, 90, QColor(52, 120, 246));
-    shotPainter.fillRect(80, 160, 900, 700, Qt::white);
-    shotPainter.fillRect(1040, 160, 480, 320, QColor(255, 204, 0));
-    shotPainter.end();
-    saveNamed({"Desktop", "Documents", "Downloads", "Pictures", "Invoices", "Design Reviews 2024", "Travel"});
-    const auto popup = makePopup(writeImage("shot.png", shot), 3);
-    auto* thumbnail = popup->findChild<QLabel*>("thumbnail");
-    ASSERT_TRUE(test::waitUntil([&] { return !thumbnail->pixmap().isNull(); }));
-    popup->adjustSize();
-
-    const qreal ratio = popup->devicePixelRatioF();
-    const QSize size(popup->width() + 120, popup->height() + 120);
-    QImage backdrop(size * ratio, QImage::Format_ARGB32_Premultiplied);
-    backdrop.setDevicePixelRatio(ratio);
-    QPainter painter(&backdrop);
-    QLinearGradient wallpaper(0, 0, size.width(), size.height());
-    wallpaper.setColorAt(0, QColor(64, 108, 160));
-    wallpaper.setColorAt(1, QColor(168, 96, 132));
-    painter.fillRect(QRect(QPoint(0, 0), size), wallpaper);
-    popup->render(&painter, QPoint(60, 60), QRegion(), QWidget::DrawChildren);
-    painter.end();
-    const QString out = qEnvironmentVariable("QUILLARY_CARD_PREVIEW", "quick-move-card.png");
-    ASSERT_TRUE(backdrop.save(out)) << out.toStdString();
 }
 
 } // namespace

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <memory>
+
+namespace quillary {
+
+class CopiedToast;
+class FolderStore;
+class QuickMovePanel;
+class SettingsWindow;
+class StatusItem;
+class TrayHostWatcher;
+
+// The application's windows: the tray item and its menu, the quick-move card, the toast and the
+// settings window. It shows what it is told and reports what the user asked for; what that means
+// is decided by its owner. Main thread only.
+class AppShell final : public QObject {
+    Q_OBJECT
+
+public:
+    AppShell(FolderStore& folders, std::unique_ptr<TrayHostWatcher> trayHosts, QObject* parent = nullptr);
+    ~AppShell() override;
+
+    // Builds the tray item and menu. Without a tray the settings window is shown instead, with the
+    // menu's actions on it, and a line says so.
+    void setupStatusItem(bool isPaused);
+    void refreshStatusItem(int pendingCount);
+    void refreshPauseMenuItem(bool isPaused);
+    void showStatusMenu();
+    // Shows the settings window, built afresh unless it is already visible.
+    void showSettingsWindow(bool isPaused);
+
+    // Fills the card with `file` (`total` waiting) and shows it without taking the focus, at the
+    // lower right of the primary screen, or of the pointer's screen when `onPointerScreen`.
+    void showCard(const QUrl& file, int total, bool onPointerScreen);
+    void closeCard();
+    void showCopiedToast();
+
+    StatusItem* statusItem() const { return m_statusItem; }
+    QuickMovePanel* popupWindow() const;
+    SettingsWindow* settingsWindow() const;
+    CopiedToast* toastWindow() const;
+
+signals:
+    void statusItemClicked();
+    void settingsRequested();
+    void pauseToggleRequested();
+    void pendingRequested();
+    void quitRequested();
+    // The card's buttons, for the screenshot it showed.
+    void cardMoveRequested(const QUrl& file, const QString& folderID);
+    void cardDeleteRequested(const QUrl& file);
+    void cardQuickCreateRequested();
+
+private:
+    FolderStore& m_folders;
+    std::unique_ptr<TrayHostWatcher> m_trayHosts;
+    StatusItem* m_statusItem = nullptr;
+    QPointer<SettingsWindow> m_settingsWindow;
+    QPointer<QuickMovePanel> m_popupWindow;
+    QPointer<CopiedToast> m_toastWindow;
+    // Without a tray the settings window carries Pause/Resume and Quit.
+    bool m_hasTrayIcon = false;
+};
+
+} // namespace quillary
