@@ -1,12 +1,15 @@
 #include "core/NotificationCenter.h"
 #include "detect/FolderMonitor.h"
 #include "detect/WatchController.h"
+#include "folders/SavedFolders.h"
+#include "folders/StandardFolders.h"
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QImage>
 #include <QSignalSpy>
 #include <QThread>
 
@@ -96,6 +99,48 @@ TEST_F(AppDelegateTest, LoginItemIsRegisteredOnlyWhenWantedAndNotAlreadyEnabledA
         EXPECT_EQ(output.find("disk full"), std::string::npos) << output;
         EXPECT_EQ(store.boolValue(prefs::launchAtLogin), c.wanted);
     }
+}
+
+TEST_F(AppDelegateTest, APermissionRefusalShowsTheAlertThatOpensTheFolderParent)
+{
+    auto delegate = makeDelegate();
+    interaction->answer = 0; // "Open System Settings"
+    delegate->watch().handlePermissionDenied(QUrl::fromLocalFile(home.filePath(QStringLiteral("Locked"))));
+
+    ASSERT_EQ(interaction->alerts.size(), 1);
+    const ModalAlert& alert = interaction->alerts.first();
+    EXPECT_EQ(alert.messageText, "Permission Required");
+    EXPECT_EQ(alert.informativeText, "Quillary needs access to your Locked folder to monitor for "
+                                     "screenshots.\n\nPlease ensure Quillary has "
+                                     "'Files and Folders' access in System Settings > Privacy & Security.");
+    EXPECT_EQ(alert.buttons, (QStringList{"Open System Settings", "Dismiss"}));
+    EXPECT_EQ(interaction->openedUrls, QList<QUrl>{QUrl::fromLocalFile(home.path())});
+    EXPECT_EQ(delegate->watchStatus(), WatchStatus::noAccess);
+}
+
+// The watch and the dispatch together: a folder that is both watched and auto-moved into renames
+// each screenshot in place once; its output is never taken for a new screenshot.
+TEST_F(AppDelegateTest, AutoMoveIntoTheWatchedFolderItselfRenamesInPlaceOnce)
+{
+    FolderConfig here = makeCustomFolder(QStringLiteral("Shots"), QStringLiteral("Desktop"));
+    here.prefix = QStringLiteral("Screenshot");
+    here.includeDate = false;
+    saveFolders(store, {here});
+    screenshotFolder = configDirectoryURL(here).toLocalFile();
+    store.setText(prefs::selectedFolderID, here.idText());
+    store.setBool(prefs::showPopup, false);
+    store.setBool(prefs::autoMove, true);
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    ASSERT_TRUE(image.save(screenshotFolder + QStringLiteral("/Screenshot new.png")));
+    const QString renamed = screenshotFolder + QStringLiteral("/Screenshot_001.png");
+    ASSERT_TRUE(test::waitUntil([&] { return QFileInfo::exists(renamed); }));
+    test::processEventsFor(std::chrono::milliseconds(1200));
+    delegate->waitForMoves();
+    EXPECT_EQ(QDir(screenshotFolder).entryList(QDir::Files), QStringList{"Screenshot_001.png"});
 }
 
 } // namespace

@@ -1,8 +1,8 @@
-// The delegate's watch and scan, end to end: a real folder, the real monitor, the real clock.
-#include "app/AppDelegate.h"
-#include "core/NotificationCenter.h"
+// The watch and its scans, end to end: a real folder, the real monitor, the real clock.
 #include "detect/WatchController.h"
-#include "support/FakeServices.h"
+#include "core/NotificationCenter.h"
+#include "core/OwnOutputs.h"
+#include "support/Fakes.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -33,13 +33,14 @@ QByteArray pngBytes(const QString& software = {})
     return bytes;
 }
 
-class ScreenshotDetectionTest : public ::testing::Test, public test::DelegateHarness {
+class WatchControllerTest : public ::testing::Test, public test::SessionHome {
 protected:
     void SetUp() override
     {
-        screenshotFolder = home.filePath(QStringLiteral("Pictures/Screenshots"));
-        delegate = makeDelegate();
-        delegate->applicationDidFinishLaunching();
+        registerDefaultSettings(store);
+        QObject::connect(&watch, &WatchController::screenshotsFound,
+                         [this](const QStringList& paths) { found += paths; });
+        watch.startWatching();
         ASSERT_TRUE(QFileInfo(screenshotFolder).isDir()) << "a missing screenshot folder is created";
     }
 
@@ -48,49 +49,48 @@ protected:
     {
         test::writeFile(shot(name), pngBytes(software));
     }
-    bool seen(const QString& name) const
-    {
-        return delegate->watch().seenScreenshotPaths().contains(shot(name));
-    }
-    QStringList queuedNames() const
+    bool seen(const QString& name) const { return watch.seenScreenshotPaths().contains(shot(name)); }
+    QStringList foundNames() const
     {
         QStringList names;
-        for (const QUrl& url : delegate->screenshotQueue())
-            names.append(url.toLocalFile().remove(screenshotFolder + u'/'));
+        for (const QString& path : found)
+            names.append(QString(path).remove(screenshotFolder + u'/'));
         return names;
     }
-    bool waitForQueueLength(qsizetype length, std::chrono::milliseconds timeout = 3000ms)
+    bool waitForFound(qsizetype count, std::chrono::milliseconds timeout = 3000ms)
     {
-        return test::waitUntil([&] { return delegate->screenshotQueue().size() >= length; }, timeout) &&
-               delegate->screenshotQueue().size() == length;
+        return test::waitUntil([&] { return found.size() >= count; }, timeout) && found.size() == count;
     }
 
-    std::unique_ptr<AppDelegate> delegate;
+    QString screenshotFolder = home.filePath(QStringLiteral("Pictures/Screenshots"));
+    OwnOutputs ownOutputs;
+    WatchController watch{store, ownOutputs, [this] { return screenshotFolder; }};
+    QStringList found;
 };
 
-TEST_F(ScreenshotDetectionTest, NewScreenshotsAreQueuedOnceOldestFirstEvenAcrossARestart)
+TEST_F(WatchControllerTest, NewScreenshotsAreQueuedOnceOldestFirstEvenAcrossARestart)
 {
     take("Screenshot from 2026-12-06 10-00-00.png");
-    ASSERT_TRUE(waitForQueueLength(1));
+    ASSERT_TRUE(waitForFound(1));
 
     take("IMG_0001.png");
     take("IMG_0002.png", "gnome-screenshot");
     QThread::msleep(20);
     take("Bildschirmfoto 2.PNG");
-    ASSERT_TRUE(waitForQueueLength(3));
+    ASSERT_TRUE(waitForFound(3));
     test::processEventsFor(600ms); // later scans from the same burst add nothing
-    EXPECT_EQ(queuedNames(), (QStringList{"Screenshot from 2026-12-06 10-00-00.png", "IMG_0002.png",
-                                          "Bildschirmfoto 2.PNG"}));
+    EXPECT_EQ(foundNames(), (QStringList{"Screenshot from 2026-12-06 10-00-00.png", "IMG_0002.png",
+                                         "Bildschirmfoto 2.PNG"}));
     EXPECT_FALSE(seen("IMG_0001.png"));
 
     // The seen set survives a restart of the watch: the rescan queues nothing again.
-    delegate->startWatching();
+    watch.startWatching();
     test::writeFile(shot("unrelated.txt"), "x");
     test::processEventsFor(700ms);
-    EXPECT_EQ(delegate->screenshotQueue().size(), 3);
+    EXPECT_EQ(found.size(), 3);
 }
 
-TEST_F(ScreenshotDetectionTest, UnfinishedFilesWaitUnmarkedUntilDoneEvenWithoutAnotherEvent)
+TEST_F(WatchControllerTest, UnfinishedFilesWaitUnmarkedUntilDoneEvenWithoutAnotherEvent)
 {
     const QByteArray png = pngBytes();
     QFile file(shot("Screenshot slow.png"));
@@ -98,99 +98,91 @@ TEST_F(ScreenshotDetectionTest, UnfinishedFilesWaitUnmarkedUntilDoneEvenWithoutA
     file.write(png.left(png.size() / 2));
     file.flush();
     test::processEventsFor(900ms);
-    EXPECT_TRUE(delegate->screenshotQueue().isEmpty()) << "half a PNG is never handed on";
+    EXPECT_TRUE(found.isEmpty()) << "half a PNG is never handed on";
 
     // Writing without closing makes no folder event: only the follow-up scans can see it.
     file.write(png.mid(png.size() / 2));
     file.flush();
-    EXPECT_TRUE(waitForQueueLength(1, 2000ms));
+    EXPECT_TRUE(waitForFound(1, 2000ms));
     file.close();
 
     test::writeFile(shot("Screenshot empty.png"), {});
     test::processEventsFor(700ms);
-    EXPECT_EQ(delegate->screenshotQueue().size(), 1);
+    EXPECT_EQ(found.size(), 1);
     EXPECT_FALSE(seen("Screenshot empty.png"));
     take("Screenshot empty.png");
-    EXPECT_TRUE(waitForQueueLength(2));
+    EXPECT_TRUE(waitForFound(2));
 }
 
-TEST_F(ScreenshotDetectionTest, PausingDropsEventsResumingCatchesUpAndWithoutThePopupOnlyMarksSeen)
+TEST_F(WatchControllerTest, PausingDropsEventsAndResumingCatchesUp)
 {
     store.setBool(prefs::isPaused, true);
     take("Screenshot paused.png");
     test::processEventsFor(800ms);
-    EXPECT_TRUE(delegate->screenshotQueue().isEmpty());
-    EXPECT_TRUE(delegate->watch().seenScreenshotPaths().isEmpty());
+    EXPECT_TRUE(found.isEmpty());
+    EXPECT_TRUE(watch.seenScreenshotPaths().isEmpty());
 
     store.setBool(prefs::isPaused, false);
     QThread::msleep(20);
     take("Screenshot resumed.png");
-    ASSERT_TRUE(waitForQueueLength(2));
-    EXPECT_EQ(queuedNames(), (QStringList{"Screenshot paused.png", "Screenshot resumed.png"}));
-
-    store.setBool(prefs::showPopup, false);
-    take("Screenshot quiet.png");
-    ASSERT_TRUE(test::waitUntil([&] { return seen("Screenshot quiet.png"); }));
-    store.setBool(prefs::showPopup, true); // a later scan does not bring it back
-    test::writeFile(shot("other.txt"), "x");
-    test::processEventsFor(700ms);
-    EXPECT_EQ(delegate->screenshotQueue().size(), 2);
+    ASSERT_TRUE(waitForFound(2));
+    EXPECT_EQ(foundNames(), (QStringList{"Screenshot paused.png", "Screenshot resumed.png"}));
 }
 
-TEST_F(ScreenshotDetectionTest, ACustomFolderIsWatchedUntilItDisappearsAndABlockedOneOnceItIsThere)
+TEST_F(WatchControllerTest, ACustomFolderIsWatchedUntilItDisappearsAndABlockedOneOnceItIsThere)
 {
     const QString custom = home.filePath(QStringLiteral("My Shots"));
     ASSERT_TRUE(QDir().mkpath(custom));
-    delegate->setCustomWatchFolder(QUrl::fromLocalFile(custom));
+    watch.setCustomWatchFolder(QUrl::fromLocalFile(custom));
     EXPECT_EQ(store.dataValue(prefs::folderBookmark), custom.toUtf8());
-    EXPECT_EQ(delegate->currentWatchURL().toLocalFile(), custom);
-    EXPECT_TRUE(delegate->isUsingCustomWatchFolder());
+    EXPECT_EQ(watch.currentWatchURL().toLocalFile(), custom);
+    EXPECT_TRUE(watch.isUsingCustomWatchFolder());
     test::writeFile(custom + QStringLiteral("/Screenshot custom.png"), pngBytes());
-    ASSERT_TRUE(waitForQueueLength(1));
+    ASSERT_TRUE(waitForFound(1));
 
     // A folder that cannot be bookmarked leaves the previous choice in place.
-    delegate->setCustomWatchFolder(QUrl::fromLocalFile(home.filePath(QStringLiteral("nowhere"))));
-    EXPECT_EQ(delegate->currentWatchURL().toLocalFile(), custom);
+    watch.setCustomWatchFolder(QUrl::fromLocalFile(home.filePath(QStringLiteral("nowhere"))));
+    EXPECT_EQ(watch.currentWatchURL().toLocalFile(), custom);
 
     ASSERT_TRUE(QDir(custom).removeRecursively());
     testing::internal::CaptureStdout();
-    delegate->scanWatchedFolder(QUrl::fromLocalFile(custom));
+    watch.scanWatchedFolder(QUrl::fromLocalFile(custom));
     const std::string output = testing::internal::GetCapturedStdout();
     EXPECT_EQ(output.rfind("❌ Monitor Error: ", 0), 0u) << output;
     EXPECT_NE(output.find("No such file or directory"), std::string::npos) << output;
-    delegate->startWatching();
-    EXPECT_EQ(delegate->currentWatchURL().toLocalFile(), screenshotFolder);
-    EXPECT_FALSE(delegate->isUsingCustomWatchFolder());
+    watch.startWatching();
+    EXPECT_EQ(watch.currentWatchURL().toLocalFile(), screenshotFolder);
+    EXPECT_FALSE(watch.isUsingCustomWatchFolder());
     EXPECT_EQ(store.dataValue(prefs::folderBookmark), custom.toUtf8())
         << "the bookmark stays for the next start";
 
     screenshotFolder = home.filePath(QStringLiteral("blocked"));
     test::writeFile(screenshotFolder, "a file where the folder should be");
-    delegate->startWatching();
-    EXPECT_EQ(delegate->watchStatus(), WatchStatus::noAccess);
+    watch.startWatching();
+    EXPECT_EQ(watch.watchStatus(), WatchStatus::noAccess);
     ASSERT_TRUE(QFile::remove(screenshotFolder));
-    delegate->startWatching();
-    EXPECT_EQ(delegate->watchStatus(), WatchStatus::active);
+    watch.startWatching();
+    EXPECT_EQ(watch.watchStatus(), WatchStatus::active);
 }
 
 // A user tidying up or a sync tool deletes the folder and makes it again, and a screenshot lands in
 // it before the watch is back: the scan made when it comes back finds it.
-TEST_F(ScreenshotDetectionTest, AFolderThatIsDeletedIsWatchedAgainOnceItComesBack)
+TEST_F(WatchControllerTest, AFolderThatIsDeletedIsWatchedAgainOnceItComesBack)
 {
     QSignalSpy changed(&NotificationCenter::defaultCenter(), &NotificationCenter::quillaryWatchStateChanged);
     testing::internal::CaptureStdout();
     ASSERT_TRUE(QDir(screenshotFolder).removeRecursively());
-    EXPECT_TRUE(test::waitUntil([&] { return delegate->watchStatus() == WatchStatus::noAccess; }));
+    EXPECT_TRUE(test::waitUntil([&] { return watch.watchStatus() == WatchStatus::noAccess; }));
     test::processEventsFor(600ms);
     EXPECT_EQ(changed.count(), 1);
 
     ASSERT_TRUE(QDir().mkpath(screenshotFolder));
     take("Screenshot during.png"); // before the event loop runs again, so before the watch is back
-    EXPECT_TRUE(waitForQueueLength(1));
-    EXPECT_EQ(delegate->watchStatus(), WatchStatus::active);
+    EXPECT_TRUE(waitForFound(1));
+    EXPECT_EQ(watch.watchStatus(), WatchStatus::active);
     EXPECT_EQ(changed.count(), 2);
     take("Screenshot after.png");
-    EXPECT_TRUE(waitForQueueLength(2));
+    EXPECT_TRUE(waitForFound(2));
     const std::string output = testing::internal::GetCapturedStdout();
     EXPECT_NE(output.find("⚠️ Quillary: The watched folder " + screenshotFolder.toStdString() +
                           " is gone; waiting for it to come back\n"),
@@ -201,37 +193,31 @@ TEST_F(ScreenshotDetectionTest, AFolderThatIsDeletedIsWatchedAgainOnceItComesBac
               std::string::npos)
         << output;
     EXPECT_EQ(output.find("❌"), std::string::npos) << output;
-    EXPECT_EQ(queuedNames(), (QStringList{"Screenshot during.png", "Screenshot after.png"}));
+    EXPECT_EQ(foundNames(), (QStringList{"Screenshot during.png", "Screenshot after.png"}));
 }
 
-TEST_F(ScreenshotDetectionTest, ARefusedWatchShowsThePermissionAlertOnce)
+TEST_F(WatchControllerTest, ARefusedWatchIsReportedOnce)
 {
     const QString locked = home.filePath(QStringLiteral("Locked"));
     ASSERT_TRUE(QDir().mkpath(locked));
     ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0), 0);
-    interaction->answer = 0; // "Open System Settings"
     QSignalSpy changed(&NotificationCenter::defaultCenter(), &NotificationCenter::quillaryWatchStateChanged);
+    QSignalSpy denied(&watch, &WatchController::permissionDenied);
     {
         test::PermissionBitsEnforced enforced;
         if (!enforced.isEffective())
             GTEST_SKIP() << "running as root without the means to lower its file-permission override";
-        delegate->setCustomWatchFolder(QUrl::fromLocalFile(locked));
+        watch.setCustomWatchFolder(QUrl::fromLocalFile(locked));
     }
-    EXPECT_EQ(delegate->watchStatus(), WatchStatus::noAccess);
-    ASSERT_TRUE(test::waitUntil([&] { return !interaction->alerts.isEmpty(); }));
+    EXPECT_EQ(watch.watchStatus(), WatchStatus::noAccess);
+    ASSERT_TRUE(test::waitUntil([&] { return !denied.isEmpty(); }));
     test::processEventsFor(200ms);
     ::chmod(QFile::encodeName(locked).constData(), 0700);
 
-    ASSERT_EQ(interaction->alerts.size(), 1);
-    const ModalAlert& alert = interaction->alerts.first();
-    EXPECT_EQ(alert.messageText, "Permission Required");
-    EXPECT_EQ(alert.informativeText, "Quillary needs access to your Locked folder to monitor for "
-                                     "screenshots.\n\nPlease ensure Quillary has "
-                                     "'Files and Folders' access in System Settings > Privacy & Security.");
-    EXPECT_EQ(alert.buttons, (QStringList{"Open System Settings", "Dismiss"}));
-    EXPECT_EQ(interaction->openedUrls, QList<QUrl>{QUrl::fromLocalFile(home.path())});
+    ASSERT_EQ(denied.count(), 1);
+    EXPECT_EQ(denied.at(0).at(0).toUrl(), QUrl::fromLocalFile(locked));
     EXPECT_EQ(changed.count(), 2) << "once for the restart, once for the refusal";
-    EXPECT_EQ(delegate->watchStatus(), WatchStatus::noAccess);
+    EXPECT_EQ(watch.watchStatus(), WatchStatus::noAccess);
 }
 
 } // namespace
