@@ -138,9 +138,12 @@ TEST_F(AppDelegateTest, AutoMoveIntoTheWatchedFolderItselfRenamesInPlaceOnce)
     ASSERT_TRUE(image.save(screenshotFolder + QStringLiteral("/Screenshot new.png")));
     const QString renamed = screenshotFolder + QStringLiteral("/Screenshot_001.png");
     ASSERT_TRUE(test::waitUntil([&] { return QFileInfo::exists(renamed); }));
+    delegate->waitForMoves();
+    const QDateTime placedAt = QFileInfo(renamed).metadataChangeTime();
     test::processEventsFor(std::chrono::milliseconds(1200));
     delegate->waitForMoves();
     EXPECT_EQ(QDir(screenshotFolder).entryList(QDir::Files), QStringList{"Screenshot_001.png"});
+    EXPECT_EQ(QFileInfo(renamed).metadataChangeTime(), placedAt) << "it was not moved on again";
 }
 
 } // namespace
