@@ -23,10 +23,12 @@ run)
     ;;
 test)
     scripts/setup.sh
-    # Formatting is checked first but only fails the run at the end, so its verdict never hides the
-    # tests'. Every build treats warnings as errors (QUILLARY_WERROR in the presets).
+    # Formatting and the layering of includes are checked first but only fail the run at the end, so
+    # their verdict never hides the tests'. Every build treats warnings as errors (QUILLARY_WERROR in the presets).
     formatted=true
     scripts/check-format.sh || formatted=false
+    layered=true
+    scripts/check-layers.sh || layered=false
     # The threaded and parser tests run once under AddressSanitizer and UndefinedBehaviorSanitizer,
     # the threaded ones under ThreadSanitizer; the full suite comes last, so ctest's summary of it
     # closes the output.
@@ -38,6 +40,10 @@ test)
     ctest --preset default
     if [[ $formatted == false ]]; then
         echo "❌ Tests passed, but some files are not formatted (see above; scripts/check-format.sh --fix)" >&2
+        exit 1
+    fi
+    if [[ $layered == false ]]; then
+        echo "❌ Tests passed, but some includes point up the layers (see above)" >&2
         exit 1
     fi
     ;;
