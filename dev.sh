@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The two commands of the README:
 #   ./dev.sh run    install what is missing, build, launch Quillary
-#   ./dev.sh test   install what is missing, build, run every test
+#   ./dev.sh test   install what is missing, build, run every test, build the generic platform
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -30,14 +30,16 @@ test)
     layered=true
     scripts/check-layers.sh || layered=false
     # The threaded and parser tests run once under AddressSanitizer and UndefinedBehaviorSanitizer,
-    # the threaded ones under ThreadSanitizer; the full suite comes last, so ctest's summary of it
-    # closes the output.
+    # the threaded ones under ThreadSanitizer; the full suite comes last of the tests, so ctest's
+    # summary of it is the last test output.
     build asan --target sanitized_tests
     ctest --preset asan
     build tsan --target threaded_tests
     ctest --preset tsan
     build default
     ctest --preset default
+    # The portable platform fallbacks have no tests of their own; building them keeps them linking.
+    build generic
     if [[ $formatted == false ]]; then
         echo "❌ Tests passed, but some files are not formatted (see above; scripts/check-format.sh --fix)" >&2
         exit 1

@@ -2,9 +2,8 @@
 
 #include "core/FileNames.h"
 #include "folders/FolderConfig.h"
+#include "platform/FileSystem.h"
 
-#include <dirent.h>
-#include <memory>
 #include <unordered_set>
 
 namespace quillary {
@@ -64,14 +63,10 @@ private:
 void addListedNumbers(const QString& directory, const NumberedNameMatcher& matcher,
                       std::unordered_set<qint64>& used)
 {
-    // Plain readdir: Qt's filtered listings stat every entry, several times slower on big folders.
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(toNativePath(directory).constData()), &closedir);
-    if (!dir)
-        return;
-    while (const dirent* entry = readdir(dir.get())) {
-        if (const qint64 number = matcher.numberOf(QByteArrayView(entry->d_name)))
+    forEachEntryName(directory, [&](QByteArrayView name) {
+        if (const qint64 number = matcher.numberOf(name))
             used.insert(number);
-    }
+    });
 }
 
 } // namespace

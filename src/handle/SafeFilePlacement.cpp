@@ -1,12 +1,13 @@
+// Plain POSIX calls only, the same on every Unix; renaming goes through platform/FileSystem.h.
 #include "handle/SafeFilePlacement.h"
 
 #include "core/FileNames.h"
+#include "platform/FileSystem.h"
 
 #include <QIODevice>
 #include <QRandomGenerator>
 
 #include <cerrno>
-#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -18,32 +19,6 @@
 
 namespace quillary {
 namespace {
-
-enum class NameOutcome { placed, exists, crossDevice, failed };
-
-// Gives the file at `from` the name `to` unless something is there; `from` no longer names it after.
-// rename() would silently replace, so it is never used for this.
-NameOutcome renameNoReplace(const QByteArray& from, const QByteArray& to)
-{
-    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return NameOutcome::placed;
-    if (errno == EEXIST)
-        return NameOutcome::exists;
-    if (errno == EXDEV)
-        return NameOutcome::crossDevice;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return NameOutcome::failed;
-    // A filesystem without the no-replace flag: link() never replaces either.
-    if (link(from.constData(), to.constData()) != 0)
-        return errno == EEXIST  ? NameOutcome::exists
-               : errno == EXDEV ? NameOutcome::crossDevice
-                                : NameOutcome::failed;
-    if (unlink(from.constData()) != 0) {
-        unlink(to.constData()); // the same file under a second name: drop the one just made
-        return NameOutcome::failed;
-    }
-    return NameOutcome::placed;
-}
 
 // The folder part of a path and its last component, split on bytes so no name is altered.
 std::pair<QByteArray, QByteArray> splitPath(const QByteArray& path)
@@ -201,14 +176,14 @@ public:
     PlaceResult placeAs(const QByteArray& target)
     {
         switch (renameNoReplace(m_path, target)) {
-        case NameOutcome::placed:
+        case RenameOutcome::placed:
             m_path.clear();
             syncFolder(m_folder);
             return PlaceResult::placed;
-        case NameOutcome::exists:
+        case RenameOutcome::exists:
             return PlaceResult::targetExists;
-        case NameOutcome::crossDevice:
-        case NameOutcome::failed:
+        case RenameOutcome::crossDevice:
+        case RenameOutcome::failed:
             break;
         }
         return PlaceResult::unwritable;
@@ -284,14 +259,14 @@ PlaceResult PreparedPlacement::commit(const QString& target)
     if (m_isMove && !m_content) {
         const QByteArray sourcePath = toNativePath(m_sourcePath);
         switch (renameNoReplace(sourcePath, targetPath)) {
-        case NameOutcome::placed:
+        case RenameOutcome::placed:
             syncFolder(splitPath(targetPath).first);
             return PlaceResult::placed;
-        case NameOutcome::exists:
+        case RenameOutcome::exists:
             return PlaceResult::targetExists;
-        case NameOutcome::crossDevice:
+        case RenameOutcome::crossDevice:
             break;
-        case NameOutcome::failed: {
+        case RenameOutcome::failed: {
             // The error does not tell which folder refused; the source's own state tells most apart.
             struct stat info {};
             if (lstat(sourcePath.constData(), &info) != 0)

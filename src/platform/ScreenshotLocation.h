@@ -23,8 +23,9 @@ struct ScreenshotLocationEnvironment final {
 
 // The absolute folder where the desktop's screenshot tool saves, never empty: the folder set in the
 // first configured tool (Spectacle, Flameshot, xfce4-screenshooter, ksnip, gnome-screenshot), else
-// GNOME's own Pictures/Screenshots on a GNOME session, else ~/Desktop. The folder may not exist
-// yet; creating it is up to the caller.
+// GNOME's own Pictures/Screenshots on a GNOME session, else ~/Desktop. Off Linux (the generic
+// platform) it is the user's desktop folder as Qt knows it. The folder may not exist yet; creating it
+// is up to the caller.
 QString screenshotSaveFolder(const ScreenshotLocationEnvironment& env);
 
 } // namespace quillary
