@@ -24,7 +24,7 @@ run)
 test)
     scripts/setup.sh
     # Formatting and the layering of includes are checked first but only fail the run at the end, so
-    # their verdict never hides the tests'. Every build treats warnings as errors (QUILLARY_WERROR in the presets).
+    # their verdict never hides the tests'. Every build treats warnings as errors (QUILLARY_WERROR).
     formatted=true
     scripts/check-format.sh || formatted=false
     layered=true
