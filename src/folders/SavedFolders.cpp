@@ -60,15 +60,6 @@ void saveFolders(Preferences& store, const QList<FolderConfig>& folders)
     store.setText(prefs::savedFolders, FolderList{folders}.toText());
 }
 
-std::optional<FolderConfig> findSavedFolder(const Preferences& store, const QString& idText)
-{
-    for (const FolderConfig& folder : loadSavedFolders(store)) {
-        if (folder.idText() == idText)
-            return folder;
-    }
-    return std::nullopt;
-}
-
 void seedDefaultFolders(Preferences& store)
 {
     QList<FolderConfig> folders = loadSavedFolders(store);

@@ -15,9 +15,6 @@ class Preferences;
 QList<FolderConfig> loadSavedFolders(const Preferences& store);
 void saveFolders(Preferences& store, const QList<FolderConfig>& folders);
 
-// The first stored folder whose idText() is exactly `idText`.
-std::optional<FolderConfig> findSavedFolder(const Preferences& store, const QString& idText);
-
 // Adds each standard folder no stored record is named after, in order, and saves the list if it
 // grew. An unreadable stored list is first kept under "savedFolders_v2_unreadable" and reported.
 // Then, when the selected id names no record, selects the record named "Desktop" if there is one.

@@ -4,7 +4,6 @@
 #include "support/FakeServices.h"
 #include "support/TestSupport.h"
 #include "ui/AppShell.h"
-#include "ui/CopiedToast.h"
 #include "ui/QuickMovePanel.h"
 #include "ui/QuickMovePopup.h"
 #include "ui/StatusItem.h"
@@ -73,8 +72,6 @@ TEST_F(StatusAndCardTest, TheMenuOffersItsThreeActionsAndFollowsThePauseFlag)
     EXPECT_EQ(delegate->shell().statusItem()->pauseMenuItem()->text(), "Pause Quillary");
     delegate->togglePauseFromMenu();
     EXPECT_EQ(delegate->shell().statusItem()->pauseMenuItem()->text(), "Resume Quillary");
-    EXPECT_EQ(StatusItem::toolTipFor(0), "Quillary");
-    EXPECT_EQ(StatusItem::toolTipFor(3), "Quillary — 3 pending");
     EXPECT_EQ(StatusItem::toolTipFor(150), "Quillary — 99 pending");
 }
 
@@ -86,8 +83,6 @@ TEST_F(StatusAndCardTest, WithoutATrayTheSettingsWindowCarriesTheMenusActions)
     EXPECT_NE(output.find("⚠️ Quillary: No system tray found"), std::string::npos) << output;
     ASSERT_NE(delegate->shell().settingsWindow(), nullptr);
     EXPECT_TRUE(delegate->shell().settingsWindow()->isVisible());
-    EXPECT_EQ(delegate->shell().settingsWindow()->windowTitle(), "Quillary Settings");
-    EXPECT_EQ(delegate->shell().settingsWindow()->size(), QSize(720, 680));
     EXPECT_TRUE(delegate->shell().settingsWindow()->showsAppControls());
     EXPECT_TRUE(trayHosts->isWatching) << "a tray that starts later still gets the icon";
 
@@ -160,16 +155,6 @@ TEST_F(StatusAndCardTest, ALeftClickOpensTheCardWhenScreenshotsWaitAndTheMenuOth
     ASSERT_NE(delegate->shell().popupWindow(), nullptr);
     EXPECT_TRUE(delegate->shell().popupWindow()->isVisible());
     EXPECT_FALSE(delegate->shell().statusItem()->menu()->isVisible());
-}
-
-TEST_F(StatusAndCardTest, TheToastPanelIsMadeOnceAndKept)
-{
-    launch();
-    delegate->showCopiedToast();
-    CopiedToast* toast = delegate->shell().toastWindow();
-    ASSERT_NE(toast, nullptr);
-    delegate->showCopiedToast();
-    EXPECT_EQ(delegate->shell().toastWindow(), toast);
 }
 
 } // namespace

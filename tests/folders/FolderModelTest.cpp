@@ -1,22 +1,20 @@
 #include "core/PreferenceKeys.h"
 #include "core/Preferences.h"
 #include "folders/FolderList.h"
+#include "folders/FolderStore.h"
 #include "folders/SavedFolders.h"
 #include "folders/StandardFolders.h"
 
+#include "support/Fakes.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-
-#include <memory>
 
 namespace quillary {
 namespace {
@@ -35,34 +33,16 @@ QString listText(const QString& secondElement)
     return u'[' + valid + u',' + secondElement + u']';
 }
 
-class FolderModelTest : public ::testing::Test {
+class FolderModelTest : public ::testing::Test, public test::SessionHome {
 protected:
-    void SetUp() override
+    FolderModelTest()
     {
-        ASSERT_TRUE(root.isValid());
-        home = root.filePath("home");
-        ASSERT_TRUE(QDir().mkpath(home + "/.config"));
-        qputenv("HOME", QFile::encodeName(home));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + "/.config"));
-        test::writeFile(home + "/.config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
-        store = std::make_unique<Preferences>(root.filePath("prefs.ini"));
+        QDir().mkpath(home.filePath(".config"));
+        test::writeFile(home.filePath(".config/user-dirs.dirs"), "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
     }
 
-    void TearDown() override
-    {
-        qputenv("HOME", savedHome);
-        hadConfigHome ? qputenv("XDG_CONFIG_HOME", savedConfigHome) : qunsetenv("XDG_CONFIG_HOME");
-    }
-
-    QUrl dir(const QString& relative) const { return QUrl::fromLocalFile(home + u'/' + relative); }
-    QString storedList() const { return store->textValue(prefs::savedFolders); }
-
-    const QByteArray savedHome = qgetenv("HOME");
-    const QByteArray savedConfigHome = qgetenv("XDG_CONFIG_HOME");
-    const bool hadConfigHome = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-    QTemporaryDir root;
-    QString home;
-    std::unique_ptr<Preferences> store;
+    QUrl dir(const QString& relative) const { return QUrl::fromLocalFile(home.filePath(relative)); }
+    QString storedList() const { return store.textValue(prefs::savedFolders); }
 };
 
 TEST_F(FolderModelTest, TextIsCompactWithExactlyTheEightKeysAndRoundTrips)
@@ -123,30 +103,24 @@ TEST_F(FolderModelTest, DirectoriesFollowTheSessionsNamesAndStayUnderTheirParent
     EXPECT_EQ(standardDirectoryURL(""), dir("Desktop"));
 
     // Qt re-reads user-dirs.dirs on every call, so a change in the session shows at once.
-    test::writeFile(home + "/.config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Fotos\"\n");
+    test::writeFile(home.filePath(".config/user-dirs.dirs"), "XDG_PICTURES_DIR=\"$HOME/Fotos\"\n");
     EXPECT_EQ(standardDirectoryURL("Pictures"), dir("Fotos"));
 }
 
 TEST_F(FolderModelTest, SeedingAddsTheMissingStandardFoldersAndSelectsTheDesktop)
 {
-    seedDefaultFolders(*store);
-    const QList<FolderConfig> seeded = loadSavedFolders(*store);
+    seedDefaultFolders(store);
+    const QList<FolderConfig> seeded = loadSavedFolders(store);
     ASSERT_EQ(seeded.size(), 4);
-    const QStringList icons{"desktopcomputer", "doc.text.fill", "arrow.down.circle.fill", "photo.fill"};
     for (int i = 0; i < 4; ++i) {
-        const FolderConfig& folder = seeded[i];
-        EXPECT_EQ(folder.name, standardFolderNames()[i]);
-        EXPECT_EQ(folder.path, folder.name);
-        EXPECT_EQ(folder.icon, icons[i]);
-        EXPECT_FALSE(folder.isRenamingEnabled || folder.includeDate || !folder.prefix.isEmpty());
-        EXPECT_EQ(folder.fileFormat, "png");
+        EXPECT_EQ(seeded[i].name, standardFolderNames()[i]);
+        EXPECT_EQ(seeded[i].path, seeded[i].name);
+        EXPECT_FALSE(seeded[i].isRenamingEnabled);
     }
-    EXPECT_EQ(store->textValue(prefs::selectedFolderID), seeded[0].idText());
-    EXPECT_EQ(findSavedFolder(*store, seeded[2].idText()), seeded[2]);
-    EXPECT_FALSE(findSavedFolder(*store, seeded[2].idText().toLower()).has_value());
+    EXPECT_EQ(store.textValue(prefs::selectedFolderID), seeded[0].idText());
 
-    QSignalSpy writes(store.get(), &Preferences::valueChanged);
-    seedDefaultFolders(*store);
+    QSignalSpy writes(&store, &Preferences::valueChanged);
+    seedDefaultFolders(store);
     EXPECT_EQ(writes.count(), 0) << "a complete list with a valid selection is left alone";
 }
 
@@ -154,58 +128,59 @@ TEST_F(FolderModelTest, SeedingKeepsExistingRecordsAndAStillValidSelection)
 {
     const FolderConfig documents = record("Documents", "Documents", "star");
     const FolderConfig work = record("Work", "Desktop/Work");
-    saveFolders(*store, {documents, work});
-    store->setText(prefs::selectedFolderID, work.idText());
-    seedDefaultFolders(*store);
-    const QList<FolderConfig> folders = loadSavedFolders(*store);
+    saveFolders(store, {documents, work});
+    store.setText(prefs::selectedFolderID, work.idText());
+    seedDefaultFolders(store);
+    const QList<FolderConfig> folders = loadSavedFolders(store);
     ASSERT_EQ(folders.size(), 5);
     EXPECT_EQ(folders.mid(0, 2), (QList<FolderConfig>{documents, work}));
     EXPECT_EQ(QStringList({folders[2].name, folders[3].name, folders[4].name}),
               QStringList({"Desktop", "Downloads", "Pictures"}));
-    EXPECT_EQ(store->textValue(prefs::selectedFolderID), work.idText());
-    EXPECT_FALSE(store->hasStoredValue(prefs::savedFoldersUnreadable));
+    EXPECT_EQ(store.textValue(prefs::selectedFolderID), work.idText());
+    EXPECT_FALSE(store.hasStoredValue(prefs::savedFoldersUnreadable));
 
     // A selection naming a deleted folder moves to the existing Desktop record.
-    store->setText(prefs::selectedFolderID, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-    seedDefaultFolders(*store);
-    EXPECT_EQ(store->textValue(prefs::selectedFolderID), folders[2].idText());
+    store.setText(prefs::selectedFolderID, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    seedDefaultFolders(store);
+    EXPECT_EQ(store.textValue(prefs::selectedFolderID), folders[2].idText());
 }
 
 TEST_F(FolderModelTest, AnUnreadableListIsKeptBeforeItIsReplaced)
 {
     const QString broken = R"([{"id":"lost","name":"Work"}])";
-    store->setText(prefs::savedFolders, broken);
+    store.setText(prefs::savedFolders, broken);
     testing::internal::CaptureStdout();
-    seedDefaultFolders(*store);
+    seedDefaultFolders(store);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "⚠️ Quillary: The saved folder list could not be read; it was kept under "
               "savedFolders_v2_unreadable before being replaced\n");
-    EXPECT_EQ(store->textValue(prefs::savedFoldersUnreadable), broken);
-    EXPECT_EQ(loadSavedFolders(*store).size(), 4);
+    EXPECT_EQ(store.textValue(prefs::savedFoldersUnreadable), broken);
+    EXPECT_EQ(loadSavedFolders(store).size(), 4);
 
     // Empty text is nothing worth keeping.
-    store->removeValue(prefs::savedFoldersUnreadable);
-    store->setText(prefs::savedFolders, "");
+    store.removeValue(prefs::savedFoldersUnreadable);
+    store.setText(prefs::savedFolders, "");
     testing::internal::CaptureStdout();
-    seedDefaultFolders(*store);
+    seedDefaultFolders(store);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_FALSE(store->hasStoredValue(prefs::savedFoldersUnreadable));
+    EXPECT_FALSE(store.hasStoredValue(prefs::savedFoldersUnreadable));
 
     // Any writer keeps it, not only seeding.
-    store->setText(prefs::savedFolders, broken);
+    store.setText(prefs::savedFolders, broken);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(registerQuickCreatedFolder(*store, "Work", "Desktop"), QuickCreateRegistration::added);
+    EXPECT_EQ(registerQuickCreatedFolder(store, "Work", "Desktop"), QuickCreateRegistration::added);
     EXPECT_NE(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(store->textValue(prefs::savedFoldersUnreadable), broken);
+    EXPECT_EQ(store.textValue(prefs::savedFoldersUnreadable), broken);
 
     // Edited by hand without quotes, the list reads back from the file as a list of strings; that
     // is not text, and is kept all the same.
-    test::writeFile(root.filePath("prefs.ini"), "[General]\nsavedFolders_v2=[{id:lost}, {name:Work}]\n");
-    store = std::make_unique<Preferences>(root.filePath("prefs.ini"));
+    const QString file = store.fileName();
+    test::writeFile(file, "[General]\nsavedFolders_v2=[{id:lost}, {name:Work}]\n");
+    Preferences reopened(file);
     testing::internal::CaptureStdout();
-    seedDefaultFolders(*store);
+    seedDefaultFolders(reopened);
     EXPECT_NE(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(Preferences(root.filePath("prefs.ini")).storedValue(prefs::savedFoldersUnreadable),
+    EXPECT_EQ(Preferences(file).storedValue(prefs::savedFoldersUnreadable),
               QStringList({"[{id:lost}", "{name:Work}]"}));
 }
 
@@ -216,15 +191,15 @@ TEST_F(FolderModelTest, QuickCreateRefusesDuplicatesUnderTheSameParent)
         {record("Old", "Desktop/Work")},
         {record("Screens", "Desktop"), record("Work", "Desktop/Old/Work")}};
     for (const QList<FolderConfig>& existing : duplicates) {
-        saveFolders(*store, existing);
+        saveFolders(store, existing);
         const QString before = storedList();
-        EXPECT_EQ(registerQuickCreatedFolder(*store, "Work", "Desktop"), QuickCreateRegistration::duplicate);
+        EXPECT_EQ(registerQuickCreatedFolder(store, "Work", "Desktop"), QuickCreateRegistration::duplicate);
         EXPECT_EQ(storedList(), before);
     }
 
-    store->setText(prefs::selectedFolderID, "kept");
-    EXPECT_EQ(registerQuickCreatedFolder(*store, "Work", "Documents"), QuickCreateRegistration::added);
-    const QList<FolderConfig> folders = loadSavedFolders(*store);
+    store.setText(prefs::selectedFolderID, "kept");
+    EXPECT_EQ(registerQuickCreatedFolder(store, "Work", "Documents"), QuickCreateRegistration::added);
+    const QList<FolderConfig> folders = loadSavedFolders(store);
     ASSERT_EQ(folders.size(), 3);
     FolderConfig added = folders.last();
     EXPECT_FALSE(added.id.isNull());
@@ -232,7 +207,21 @@ TEST_F(FolderModelTest, QuickCreateRefusesDuplicatesUnderTheSameParent)
     added.id = {};
     EXPECT_EQ(added,
               (FolderConfig{{}, "Work", "Documents/Work", "folder.fill", true, "Quillary", true, "png"}));
-    EXPECT_EQ(store->textValue(prefs::selectedFolderID), "kept");
+    EXPECT_EQ(store.textValue(prefs::selectedFolderID), "kept");
+}
+
+TEST_F(FolderModelTest, TheStoreFollowsTheStoredListWhoeverWritesIt)
+{
+    FolderStore folders(store);
+    QSignalSpy changed(&folders, &FolderStore::foldersChanged);
+    folders.seedDefaults();
+    ASSERT_EQ(folders.folders().size(), 4);
+    const FolderConfig work = record("Work", "Desktop/Work");
+    saveFolders(store, {work}); // not through the store
+    EXPECT_EQ(folders.folders(), QList<FolderConfig>{work});
+    EXPECT_EQ(folders.find(work.idText()), work);
+    EXPECT_FALSE(folders.find(work.idText().toLower()).has_value());
+    EXPECT_EQ(changed.count(), 2);
 }
 
 } // namespace
