@@ -3,8 +3,8 @@
 // them. The folder comes from QUILLARY_BENCH_IMAGES. `--peak-memory FILE` instead converts FILE once
 // and prints how far that raised the peak resident size, next to the decoded image's size.
 #include "handle/FileConversion.h"
-#include "handle/ImageLimits.h"
 #include "handle/ScreenshotMover.h"
+#include "imaging/ImageLimits.h"
 
 #include <benchmark/benchmark.h>
 

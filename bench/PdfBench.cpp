@@ -2,7 +2,7 @@
 // and 1920x1080 captures (opaque, so their data is taken over as it is) and the first window capture
 // with a transparent shadow (decoded and compressed again). The folder comes from
 // QUILLARY_BENCH_IMAGES. `--write DIR` instead writes each PDF to DIR/<image>.pdf once, for checking.
-#include "handle/PdfEncoder.h"
+#include "imaging/PdfEncoder.h"
 
 #include <benchmark/benchmark.h>
 

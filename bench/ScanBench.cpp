@@ -80,8 +80,8 @@ void QuillaryScan(benchmark::State& state)
 {
     const QString path = folder().dir.path();
     const ScreenshotProbes probes = ScreenshotProbes::fromFiles();
-    const QSet<QString> seen;
     for (auto _ : state) {
+        SeenFiles seen; // empty each time: the scan adds what it accepts
         DirectoryListing listing = listPngFiles(path);
         const ScanResult result =
             scanForNewScreenshots(path, std::move(listing.entries), folder().startedAt, seen, probes);

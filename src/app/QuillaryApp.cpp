@@ -6,7 +6,7 @@
 #include "core/Diagnostics.h"
 #include "core/Interaction.h"
 #include "core/Preferences.h"
-#include "handle/ImageLimits.h"
+#include "imaging/ImageLimits.h"
 #include "platform/LoginItemService.h"
 #include "platform/TerminationSignals.h"
 

@@ -1,18 +1,14 @@
 #include "detect/PngScreenCaptureFlag.h"
 
-#include "core/FileNames.h"
+#include "imaging/FileBytes.h"
+#include "imaging/PngChunks.h"
 
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <climits>
-#include <fcntl.h>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace quillary {
@@ -21,13 +17,7 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-constexpr std::array<std::uint8_t, 8> kSignature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-constexpr std::array<std::uint8_t, 12> kIendChunk{0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
-// Length, type and CRC around each chunk's data.
-constexpr std::size_t kChunkOverhead = 12;
-constexpr std::size_t kIhdrLength = 13;
-constexpr std::size_t kHeaderSize = kSignature.size() + kChunkOverhead + kIhdrLength;
-constexpr std::uint32_t kMaxChunkLength = 0x7fffffff;
+constexpr std::uint32_t kIhdrLength = 13;
 constexpr std::size_t kMaxInflatedSize = 64 * 1024;
 
 constexpr std::string_view kSoftwareKeyword = "Software";
@@ -38,52 +28,6 @@ constexpr std::string_view kUserComment = "exif:UserComment";
 constexpr std::string_view kUserCommentEnd = "</exif:UserComment";
 constexpr std::string_view kListItem = "<rdf:li";
 constexpr std::string_view kListItemEnd = "</rdf:li";
-
-// A file opened read-only by its native name; -1 when the open failed.
-class ReadOnlyFile {
-public:
-    explicit ReadOnlyFile(const QString& path)
-        : m_descriptor(::open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC))
-    {
-    }
-    ~ReadOnlyFile()
-    {
-        if (m_descriptor >= 0)
-            ::close(m_descriptor);
-    }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-
-    bool isOpen() const { return m_descriptor >= 0; }
-    int descriptor() const { return m_descriptor; }
-
-    // Reads up to `size` bytes at `offset`; fewer only at the end of the file. -1 on error.
-    ssize_t readAt(void* buffer, std::size_t size, off_t offset) const
-    {
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t count =
-                ::pread(m_descriptor, static_cast<char*>(buffer) + done, size - done, offset + off_t(done));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0)
-                return -1;
-            if (count == 0)
-                break;
-            done += std::size_t(count);
-        }
-        return ssize_t(done);
-    }
-
-private:
-    const int m_descriptor;
-};
-
-std::uint32_t readBigEndian32(Bytes bytes)
-{
-    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 |
-           std::uint32_t{bytes[3]};
-}
 
 std::string_view asText(Bytes bytes)
 {
@@ -268,78 +212,42 @@ bool chunkSaysScreenCapture(std::string_view type, Bytes data)
     return false;
 }
 
-} // namespace
-
-std::optional<bool> pngScreenCaptureFlagFromBytes(std::span<const std::uint8_t> head)
+std::optional<bool> pngScreenCaptureFlag(const ByteSource& source)
 {
-    head = head.first(std::min(head.size(), kPngFlagReadLimit));
-    if (head.size() < kHeaderSize || !std::equal(kSignature.begin(), kSignature.end(), head.begin()) ||
-        readBigEndian32(head.subspan(8)) != kIhdrLength || asText(head.subspan(12, 4)) != "IHDR")
+    std::array<std::uint8_t, kPngSignature.size()> signature{};
+    if (!source.read(0, signature) || !hasPngSignature(signature))
+        return std::nullopt;
+    PngChunkWalker walker(source);
+    const auto header = walker.next();
+    if (!header || !header->is("IHDR") || header->length != kIhdrLength)
         return std::nullopt;
 
-    std::size_t pos = kHeaderSize;
-    while (head.size() - pos >= kChunkOverhead) {
-        const std::uint32_t length = readBigEndian32(head.subspan(pos));
-        if (length > kMaxChunkLength || length > head.size() - pos - kChunkOverhead)
+    std::vector<std::uint8_t> data;
+    while (const auto chunk = walker.next()) {
+        if (chunk->is("IDAT") || chunk->is("IEND"))
             break;
-        const std::string_view type = asText(head.subspan(pos + 4, 4));
-        if (type == "IDAT" || type == "IEND")
+        if (!chunk->is("tEXt") && !chunk->is("zTXt") && !chunk->is("iTXt"))
+            continue; // not read at all
+        data.resize(chunk->length);
+        if (!source.read(chunk->dataOffset(), data))
             break;
-        if (chunkSaysScreenCapture(type, head.subspan(pos + 8, length)))
+        if (chunkSaysScreenCapture(std::string_view(chunk->type.data(), chunk->type.size()), data))
             return true;
-        pos += kChunkOverhead + length;
     }
     return false;
 }
 
+} // namespace
+
+std::optional<bool> pngScreenCaptureFlagFromBytes(std::span<const std::uint8_t> head)
+{
+    return pngScreenCaptureFlag(MemoryBytes(head.first(std::min(head.size(), kPngFlagReadLimit))));
+}
+
 std::optional<bool> pngScreenCaptureFlag(const QString& path)
 {
-    const ReadOnlyFile file(path);
-    if (!file.isOpen())
-        return std::nullopt;
-    std::vector<std::uint8_t> head(kPngFlagReadLimit);
-    const ssize_t count = file.readAt(head.data(), head.size(), 0);
-    if (count < 0)
-        return std::nullopt;
-    return pngScreenCaptureFlagFromBytes(Bytes(head).first(std::size_t(count)));
-}
-
-PngFileEnd pngFileEnd(const QString& path)
-{
-    const ReadOnlyFile file(path);
-    if (!file.isOpen())
-        return PngFileEnd::unreadable;
-    std::array<std::uint8_t, kSignature.size()> signature{};
-    const ssize_t signatureSize = file.readAt(signature.data(), signature.size(), 0);
-    struct stat status {};
-    if (signatureSize < 0 || ::fstat(file.descriptor(), &status) != 0)
-        return PngFileEnd::unreadable;
-    if (!std::equal(signature.begin(), signature.begin() + signatureSize, kSignature.begin()))
-        return PngFileEnd::notPng;
-
-    // Chunk by chunk from the signature, reading only each chunk's length and type, up to IEND.
-    // Whatever follows IEND is not part of the image and does not matter.
-    const auto size = static_cast<std::uint64_t>(status.st_size);
-    std::uint64_t pos = kSignature.size();
-    std::array<std::uint8_t, kChunkOverhead> chunk{};
-    while (size >= pos + kChunkOverhead) {
-        if (file.readAt(chunk.data(), 8, off_t(pos)) != 8)
-            return PngFileEnd::unfinished;
-        const std::uint32_t length = readBigEndian32(chunk);
-        if (length > kMaxChunkLength || size - pos - kChunkOverhead < length)
-            return PngFileEnd::unfinished;
-        if (asText(Bytes(chunk).subspan(4, 4)) == "IEND") {
-            const bool whole = file.readAt(chunk.data(), chunk.size(), off_t(pos)) == ssize_t(chunk.size());
-            return whole && chunk == kIendChunk ? PngFileEnd::complete : PngFileEnd::unfinished;
-        }
-        pos += kChunkOverhead + length;
-    }
-    return PngFileEnd::unfinished;
-}
-
-bool pngEndsWithIEND(const QString& path)
-{
-    return pngFileEnd(path) == PngFileEnd::complete;
+    const FileBytes file(path, kPngFlagReadLimit);
+    return file.isOpen() ? pngScreenCaptureFlag(file) : std::nullopt;
 }
 
 } // namespace quillary

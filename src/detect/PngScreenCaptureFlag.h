@@ -15,8 +15,9 @@ inline constexpr std::size_t kPngFlagReadLimit = 64 * 1024;
 
 // Whether the PNG at `path` says it is a screen capture: true or false for a readable PNG, nullopt
 // when the file cannot be opened or does not start with the PNG signature and an IHDR chunk.
-// Reads at most kPngFlagReadLimit bytes from the start of the file. `path` is opened by its native
-// name (toNativePath), so any name a listing produced can be read.
+// Reads chunk heads, and the data of text chunks, within kPngFlagReadLimit bytes from the start of
+// the file. `path` is opened by its native name (toNativePath), so any name a listing produced can
+// be read.
 std::optional<bool> pngScreenCaptureFlag(const QString& path);
 
 // The same on the first bytes of a file; bytes past kPngFlagReadLimit are ignored. Only chunks before
@@ -24,20 +25,5 @@ std::optional<bool> pngScreenCaptureFlag(const QString& path);
 // whose length is over 2^31-1, ends the walk with false: the header was readable, and the flag chunks
 // come before that point when they are there at all.
 std::optional<bool> pngScreenCaptureFlagFromBytes(std::span<const std::uint8_t> head);
-
-// How far a file is written, judged by walking its PNG chunks from the signature: each chunk's length
-// and type are read and its data skipped. A PNG is complete once a whole, well-formed IEND chunk is
-// reached; bytes after it do not matter. A chunk that runs past the end of the file, or whose length
-// is over 2^31-1, means unfinished. CRCs other than IEND's are not checked.
-enum class PngFileEnd {
-    unreadable, // cannot be opened or read
-    notPng,     // its first bytes are not (the start of) the PNG signature
-    unfinished, // a PNG, or the start of one, without its IEND chunk
-    complete,
-};
-PngFileEnd pngFileEnd(const QString& path);
-
-// Whether the file is a PNG written completely: pngFileEnd(path) == PngFileEnd::complete.
-bool pngEndsWithIEND(const QString& path);
 
 } // namespace quillary

@@ -2,6 +2,7 @@
 
 #include "core/FileNames.h"
 #include "detect/PngScreenCaptureFlag.h"
+#include "imaging/PngChunks.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,8 +1,7 @@
 #include "handle/FileConversion.h"
 
-#include "handle/ImageLimits.h"
-#include "handle/JpegEncoder.h"
-#include "handle/PdfEncoder.h"
+#include "imaging/JpegEncoder.h"
+#include "imaging/PdfEncoder.h"
 
 #include <QIODevice>
 
@@ -26,10 +25,8 @@ PreparedPlacement prepareConversion(const QString& source, const QString& target
         // The encoder refuses sources that are not whole: a PNG must have every chunk's CRC right,
         // an unbroken run of image data that inflates to every row, and its end chunk; anything it
         // decodes must decode fully.
-        return prepareWrite(source, target, [](int sourceFd, QIODevice& output) {
-            const std::optional<QByteArray> file = readWholeFile(sourceFd, kMaxImageFileBytes);
-            return file && writePdf(*file, output);
-        });
+        return prepareWrite(source, target,
+                            [](int sourceFd, QIODevice& output) { return writePdfFile(sourceFd, output); });
     }
     return PreparedPlacement(PlaceResult::unsupportedFormat);
 }

@@ -64,27 +64,4 @@ SourceFile::Removal SourceFile::removeIfUnchanged() const
     return unlink(path.constData()) == 0 ? Removal::removed : Removal::failed;
 }
 
-std::optional<QByteArray> readWholeFile(int fd, qint64 maxSize)
-{
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || info.st_size > maxSize)
-        return std::nullopt;
-    // What is appended after this point is not read: the source then no longer matches its identity
-    // and stays where it is.
-    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = pread(fd, bytes.data() + done, std::size_t(bytes.size() - done), off_t(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return std::nullopt;
-        if (got == 0)
-            break;
-        done += got;
-    }
-    bytes.truncate(done);
-    return bytes;
-}
-
 } // namespace quillary

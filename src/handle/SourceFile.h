@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -42,9 +41,5 @@ private:
     QString m_path;
     struct stat m_identity {};
 };
-
-// The whole content behind `fd`, read from its start without moving its offset, or nothing when it
-// cannot be read or exceeds `maxSize` bytes.
-std::optional<QByteArray> readWholeFile(int fd, qint64 maxSize);
 
 } // namespace quillary

@@ -1,7 +1,7 @@
 #include "ui/Thumbnail.h"
 
 #include "core/FileNames.h"
-#include "handle/ImageLimits.h"
+#include "imaging/ImageLimits.h"
 
 #include <QFile>
 #include <QImageReader>

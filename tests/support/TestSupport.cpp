@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "core/FileNames.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QThread>
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -36,15 +38,19 @@ void processEventsFor(std::chrono::milliseconds duration)
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    const int fd = ::open(toNativePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    QFile file;
+    ASSERT_TRUE(fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        << path.toStdString();
     ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 QByteArray readFile(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const int fd = ::open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC);
+    QFile file;
+    return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? file.readAll()
+                                                                                       : QByteArray();
 }
 
 namespace {

@@ -14,7 +14,8 @@ bool waitUntil(const std::function<bool()>& condition,
 // Runs the event loop for `duration`, for tests that check that nothing happens.
 void processEventsFor(std::chrono::milliseconds duration);
 
-// Writes `bytes` to `path`, replacing the file; fails the test on error.
+// Writes `bytes` to `path`, replacing the file; fails the test on error. Both open `path` by its
+// native name (toNativePath), so names that are not UTF-8 work too.
 void writeFile(const QString& path, const QByteArray& bytes);
 
 // The whole content of `path`, empty when it cannot be read.

@@ -1,7 +1,7 @@
 #include "ui/QuickMovePopup.h"
 #include "core/Preferences.h"
 #include "folders/FolderStore.h"
-#include "handle/ImageLimits.h"
+#include "imaging/ImageLimits.h"
 #include "ui/QuickMovePanel.h"
 #include "ui/Thumbnail.h"
 

@@ -15,4 +15,8 @@ namespace quillary {
 // on a write error; bytes may have been written by then. Safe to call from several threads at once.
 bool writePdf(const QByteArray& file, QIODevice& output);
 
+// The same for the file behind `fd`, read whole from its start without moving the offset of `fd`;
+// false for a file over kMaxImageFileBytes.
+bool writePdfFile(int fd, QIODevice& output);
+
 } // namespace quillary

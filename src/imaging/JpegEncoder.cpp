@@ -1,8 +1,9 @@
-#include "handle/JpegEncoder.h"
+#include "imaging/JpegEncoder.h"
 
-#include "handle/ImageLimits.h"
-#include "handle/PngRowReader.h"
-#include "handle/SourceFile.h"
+#include "imaging/FileBytes.h"
+#include "imaging/ImageLimits.h"
+#include "imaging/JpegMarkers.h"
+#include "imaging/PngRowReader.h"
 
 #include <turbojpeg.h>
 
@@ -193,30 +194,27 @@ private:
         qsizetype scanStart = 0;       // the entropy-coded data after the SOS segment
     };
 
-    // Where things are in a baseline JPEG with neither restart intervals nor anything after EOI.
+    // Where things are in a baseline JPEG of one scan, without restart intervals, that ends with EOI.
     static std::optional<Layout> layoutOf(const QByteArray& jpeg)
     {
-        const auto byte = [&jpeg](qsizetype at) { return static_cast<unsigned char>(jpeg[at]); };
-        if (jpeg.size() < 4 || !jpeg.startsWith("\xff\xd8") || !jpeg.endsWith("\xff\xd9"))
-            return std::nullopt;
+        JpegMarkerWalker walker(jpeg);
         Layout layout;
-        for (qsizetype at = 2; at + 4 <= jpeg.size();) {
-            const unsigned marker = byte(at + 1);
-            const qsizetype length = byte(at + 2) << 8 | byte(at + 3);
-            if (byte(at) != 0xff || length < 2 || at + 2 + length > jpeg.size())
+        while (const auto marker = walker.next()) {
+            const std::uint8_t code = marker->code;
+            if (layout.scanStart != 0) // the marker after the scan
+                return code == jpeg::kEoi && marker->end() == jpeg.size() ? std::optional(layout)
+                                                                          : std::nullopt;
+            if (code == jpeg::kSof0 && marker->segment.size() >= 5)
+                layout.heightAt = marker->offset + 5;
+            else if (code == jpeg::kDri ||
+                     (code > jpeg::kSof0 && code <= 0xcf && code != jpeg::kDht && code != jpeg::kDac))
                 return std::nullopt;
-            if (marker == 0xc0 && length >= 7)
-                layout.heightAt = at + 5;
-            else if (marker == 0xdd || (marker >= 0xc1 && marker <= 0xcf && marker != 0xc4 && marker != 0xcc))
-                return std::nullopt;
-            if (marker == 0xda) {
+            if (code == jpeg::kSos) {
                 if (layout.heightAt == 0)
                     return std::nullopt;
-                layout.scanHeaderStart = at;
-                layout.scanStart = at + 2 + length;
-                return layout;
+                layout.scanHeaderStart = marker->offset;
+                layout.scanStart = marker->end();
             }
-            at += 2 + length;
         }
         return std::nullopt;
     }

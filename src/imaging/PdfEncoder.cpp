@@ -1,7 +1,9 @@
-#include "handle/PdfEncoder.h"
+#include "imaging/PdfEncoder.h"
 
-#include "handle/ImageLimits.h"
-#include "handle/PngChunks.h"
+#include "imaging/FileBytes.h"
+#include "imaging/ImageLimits.h"
+#include "imaging/JpegMarkers.h"
+#include "imaging/PngChunks.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -50,12 +52,6 @@ struct PdfImage {
     std::vector<QByteArrayView> pieces; // the zlib stream, in order
     QByteArray alpha;                   // zlib stream of the alpha samples; empty when opaque
 };
-
-bool withinLimits(qint64 width, qint64 height, qint64 bytesPerPixel)
-{
-    return width > 0 && height > 0 && width <= kMaxImageSide && height <= kMaxImageSide &&
-           width * height * bytesPerPixel <= kMaxDecodedImageBytes;
-}
 
 // Encoders store whole dpi values as rounded dots per metre; this gives such a value back whole.
 double dpiFromDotsPerMetre(qint64 perMetre)
@@ -293,56 +289,28 @@ qint64 bytesPerPixel(QImage::Format format)
     return std::max<qint64>(4, (bits + 7) / 8);
 }
 
-struct JpegFacts {
-    bool complete = false;      // an end-of-image marker follows the first scan
-    bool statesDensity = false; // a JFIF header gives the resolution in dots per inch or centimetre
-};
-
-// Walks the marker segments up to the first scan. libjpeg fills a cut-off scan with grey and only
-// warns, so a missing end marker is the one sign of a truncated file.
-JpegFacts inspectJpeg(QByteArrayView bytes)
+// Whether a JFIF header before the first scan gives the resolution in dots per inch or centimetre.
+bool jpegStatesDensity(QByteArrayView bytes)
 {
-    JpegFacts facts;
-    const auto at = [&](qsizetype i) { return uchar(bytes[i]); };
-    qsizetype pos = 2;
-    while (pos + 4 <= bytes.size() && at(pos) == 0xff) {
-        const uchar marker = at(pos + 1);
-        if (marker == 0xff || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) {
-            pos += marker == 0xff ? 1 : 2;
-            continue;
-        }
-        const qsizetype length = qsizetype(at(pos + 2)) << 8 | at(pos + 3);
-        if (length < 2 || pos + 2 + length > bytes.size())
-            return facts;
-        const QByteArrayView segment = bytes.sliced(pos + 4, length - 2);
-        if (marker == 0xe0 && segment.size() >= 12 && segment.startsWith(QByteArrayView("JFIF\0", 5))) {
+    bool states = false;
+    JpegMarkerWalker walker(bytes);
+    for (auto marker = walker.next(); marker && marker->code != jpeg::kSos; marker = walker.next()) {
+        const QByteArrayView segment = marker->segment;
+        if (marker->code == jpeg::kApp0 && segment.size() >= 12 &&
+            segment.startsWith(QByteArrayView("JFIF\0", 5))) {
             const uchar unit = uchar(segment[7]);
-            facts.statesDensity =
-                (unit == 1 || unit == 2) && (segment[8] || segment[9]) && (segment[10] || segment[11]);
-        }
-        pos += 2 + length;
-        if (marker == 0xda) {
-            facts.complete = bytes.sliced(pos).lastIndexOf(QByteArrayView("\xff\xd9", 2)) >= 0;
-            return facts;
+            states = (unit == 1 || unit == 2) && (segment[8] || segment[9]) && (segment[10] || segment[11]);
         }
     }
-    return facts;
-}
-
-bool isJpeg(QByteArrayView bytes)
-{
-    return bytes.size() >= 3 && bytes.startsWith(QByteArrayView("\xff\xd8\xff", 3));
+    return states;
 }
 
 std::optional<PdfImage> decodeImage(const QByteArray& file, const std::optional<PngChunks>& png,
                                     QByteArray& colourStore)
 {
-    std::optional<JpegFacts> jpeg;
-    if (isJpeg(file)) {
-        jpeg = inspectJpeg(file);
-        if (!jpeg->complete)
-            return std::nullopt;
-    }
+    const bool jpeg = isJpeg(file);
+    if (jpeg && !jpegIsComplete(file))
+        return std::nullopt;
     QBuffer buffer;
     buffer.setData(file);
     if (!buffer.open(QIODevice::ReadOnly))
@@ -353,14 +321,15 @@ std::optional<PdfImage> decodeImage(const QByteArray& file, const std::optional<
     const QImage::Format format = reader.imageFormat();
     QImage image;
     if (size.isValid()) {
-        if (!withinLimits(size.width(), size.height(), bytesPerPixel(format)))
+        if (!fitsDecodingLimits(size.width(), size.height(), bytesPerPixel(format)))
             return std::nullopt;
         // Handlers decode into an image of the right size and format as it is, without weighing it
         // against the process-wide allocation limit: the limits above are the ones that apply here.
         if (format != QImage::Format_Invalid)
             image = QImage(size, format);
     }
-    if (!reader.read(&image) || !withinLimits(image.width(), image.height(), bytesPerPixel(image.format())))
+    if (!reader.read(&image) ||
+        !fitsDecodingLimits(image.width(), image.height(), bytesPerPixel(image.format())))
         return std::nullopt;
 
     auto result = compressDecoded(image, colourStore);
@@ -373,7 +342,7 @@ std::optional<PdfImage> decodeImage(const QByteArray& file, const std::optional<
         // Qt gives every image a resolution; it comes from the file only when the file differs from
         // the default or, for a JPEG, when its JFIF header states one.
         const QImage plain(1, 1, QImage::Format_Mono);
-        const bool stated = jpeg ? jpeg->statesDensity
+        const bool stated = jpeg ? jpegStatesDensity(file)
                                  : image.dotsPerMeterX() != plain.dotsPerMeterX() ||
                                        image.dotsPerMeterY() != plain.dotsPerMeterY();
         if (stated) {
@@ -498,8 +467,8 @@ bool convertToPdf(const QByteArray& file, QIODevice& output)
     const bool takeOver = png && canTakeOver(*png);
     if (takeOver) {
         const int samples = png->header.colourType == 2 ? 3 : 1;
-        if (!withinLimits(png->header.width, png->header.height,
-                          std::max(1, samples * png->header.bitDepth / 8)))
+        if (!fitsDecodingLimits(png->header.width, png->header.height,
+                                std::max(1, samples * png->header.bitDepth / 8)))
             return false;
     }
     if (takeOver && inflatesToWholeRows(*png))
@@ -523,6 +492,12 @@ bool writePdf(const QByteArray& file, QIODevice& output)
     } catch (const std::exception&) {
         return false;
     }
+}
+
+bool writePdfFile(int fd, QIODevice& output)
+{
+    const std::optional<QByteArray> file = readWholeFile(fd, kMaxImageFileBytes);
+    return file && writePdf(*file, output);
 }
 
 } // namespace quillary

@@ -1,6 +1,7 @@
-#include "handle/PngRowReader.h"
+#include "imaging/PngRowReader.h"
 
-#include "handle/ImageLimits.h"
+#include "imaging/ImageLimits.h"
+#include "imaging/PngChunks.h"
 
 #include <fcntl.h>
 #include <png.h>
@@ -60,14 +61,14 @@ bool PngRowReader::open()
 {
     if (!m_info || m_failed)
         return false;
-    unsigned char signature[8] = {};
-    if (std::fread(signature, 1, sizeof signature, m_file) != sizeof signature ||
-        png_sig_cmp(signature, 0, sizeof signature) != 0)
+    std::array<std::uint8_t, kPngSignature.size()> signature{};
+    if (std::fread(signature.data(), 1, signature.size(), m_file) != signature.size() ||
+        !hasPngSignature(signature))
         return false;
     int interlace = PNG_INTERLACE_NONE;
     const bool ok = guarded(m_png, [&] {
         png_init_io(m_png, m_file);
-        png_set_sig_bytes(m_png, sizeof signature);
+        png_set_sig_bytes(m_png, int(signature.size()));
         png_set_user_limits(m_png, kMaxImageSide, kMaxImageSide);
         // The chunk CRCs already cover every byte of the compressed data.
         png_set_option(m_png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);

@@ -1,4 +1,8 @@
-#include "handle/ImageLimits.h"
+#include "imaging/ImageLimits.h"
+
+#include "imaging/FileBytes.h"
+#include "imaging/JpegMarkers.h"
+#include "imaging/PngChunks.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -10,32 +14,16 @@ void applyImageDecodingLimits()
     QImageReader::setAllocationLimit(kImageAllocationLimitMiB);
 }
 
+bool fitsDecodingLimits(std::int64_t width, std::int64_t height, std::int64_t bytesPerPixel)
+{
+    return width > 0 && height > 0 && width <= kMaxImageSide && height <= kMaxImageSide &&
+           width * height * bytesPerPixel <= kMaxDecodedImageBytes;
+}
+
 bool fitsDecodingLimits(QSize size)
 {
-    if (size.width() <= 0 || size.height() <= 0 || size.width() > kMaxImageSide ||
-        size.height() > kMaxImageSide)
-        return false;
-    return std::int64_t(size.width()) * size.height() * 4 <= kMaxDecodedImageBytes;
+    return fitsDecodingLimits(size.width(), size.height(), 4);
 }
-
-namespace {
-
-// Qt decodes a truncated JPEG without failing, filling the rest with grey: a whole one ends with its
-// end-of-image marker (zero padding after it is allowed).
-bool jpegEndsWithEOI(QByteArrayView file)
-{
-    QByteArrayView tail = file.last(std::min<qsizetype>(file.size(), 64));
-    while (tail.endsWith('\0'))
-        tail.chop(1);
-    return tail.endsWith("\xff\xd9");
-}
-
-bool pngEndsWithIEND(QByteArrayView file)
-{
-    return file.endsWith(QByteArrayView("\0\0\0\0IEND\xae\x42\x60\x82", 12));
-}
-
-} // namespace
 
 std::optional<QImage> decodeCompleteImage(const QByteArray& file)
 {
@@ -51,9 +39,10 @@ std::optional<QImage> decodeCompleteImage(const QByteArray& file)
     // Every reader we ship reports the size from the header; one that does not is not trusted.
     if (!fitsDecodingLimits(reader.size()))
         return std::nullopt;
-    if (format == "png" && !pngEndsWithIEND(file))
+    if (format == "png" && pngFileEnd(MemoryBytes(file)) != PngFileEnd::complete)
         return std::nullopt;
-    if (format == "jpeg" && !jpegEndsWithEOI(file))
+    // Qt decodes a truncated JPEG without failing, filling the rest with grey.
+    if (format == "jpeg" && !jpegIsComplete(file))
         return std::nullopt;
     QImage image;
     // read() fails on a truncated or corrupt PNG but still leaves the rows it got in the image.

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+namespace quillary::test {
+
+QByteArray bigEndian32(quint32 value);
+// A zlib stream of `data`.
+QByteArray zlibStream(const QByteArray& data);
+// A PNG chunk of `type` around `data`, with its length and a right CRC.
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data);
+// The PNG signature, then an IHDR chunk with `header` as its data.
+QByteArray pngStart(const QByteArray& header);
+// A 2x2 RGB PNG put together by hand: `beforeData` between IHDR and IDAT, `afterData` between IDAT
+// and IEND.
+QByteArray tinyPng(const QByteArray& beforeData = {}, const QByteArray& afterData = {});
+// `image` in the file format Qt names `format`.
+QByteArray encoded(const QImage& image, const char* format);
+
+} // namespace quillary::test
