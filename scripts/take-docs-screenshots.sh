@@ -2,10 +2,10 @@
 # Takes the pictures for the docs on a private Xvfb display (openbox, trayer, a compositor for the
 # translucent windows) over a plain gradient desktop:
 #   docs/card.png       the card for three new screenshots, with a thumbnail and seven folders
-#   docs/toast.png      the "Saved to ClipBoard Folder" toast, as copied_toast_test draws it
+#   docs/toast.png      the "Saved to ClipBoard Folder" toast, as render_ui_pictures draws it
 #   docs/tray-menu.png  the tray icon with its menu open
 #
-#   scripts/take-docs-screenshots.sh [BUILD_DIR]    (default build/default; needs quillary and the tests)
+#   scripts/take-docs-screenshots.sh [BUILD_DIR]    (default build/default; needs quillary and render_ui_pictures)
 #
 # The sample screenshots come from ../shared/tools/make-screenshots and stay in BUILD_DIR.
 set -euo pipefail
@@ -13,11 +13,11 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build/default}
 quillary=$(realpath "$build/src/quillary")
-toast_test=$(realpath "$build/tests/ui/copied_toast_test")
+pictures=$(realpath "$build/tests/ui/render_ui_pictures")
 for tool in Xvfb openbox trayer xcompmgr hsetroot xdotool xprop import convert; do
     command -v "$tool" >/dev/null || { echo "❌ $tool is not installed" >&2; exit 1; }
 done
-[[ -x "$quillary" && -x "$toast_test" ]] || { echo "❌ build quillary and copied_toast_test in $build first" >&2; exit 1; }
+[[ -x "$quillary" && -x "$pictures" ]] || { echo "❌ build quillary and render_ui_pictures in $build first" >&2; exit 1; }
 
 samples=$build/docs-samples
 if [[ -x ../shared/tools/make-screenshots ]]; then
@@ -149,8 +149,8 @@ read -r _ mx my mw mh < <(menu)
 snap docs/tray-menu.png 20 "$mx $my $mw $mh" "$x $y $w $h"
 xdotool key Escape
 
-# The toast as its test draws it, laid on the same desktop.
-QT_QPA_PLATFORM=offscreen QUILLARY_SNAPSHOT_DIR="$work/toast" "$toast_test" --gtest_filter='*Draws*' >>"$work/log" 2>&1
+# The toast as the application draws it, laid on the same desktop.
+QT_QPA_PLATFORM=offscreen "$pictures" "$work/toast" >>"$work/log" 2>&1
 import -window root -crop 316x102+802+489 +repage "$work/backdrop.png"
 convert "$work/backdrop.png" "$work/toast/copied-toast.png" -gravity center -composite docs/toast.png
 

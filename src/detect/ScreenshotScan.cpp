@@ -76,13 +76,6 @@ ScreenshotProbes ScreenshotProbes::fromFiles()
     return {&pngScreenCaptureFlag, &screenshotFileIsComplete};
 }
 
-bool isScreenshotCandidate(const QString& folder, const DirectoryEntry& entry,
-                           const QDateTime& monitorStartedAt, const ScreenshotProbes& probes)
-{
-    return hasPngExtension(entry.name) && isCreatedSinceThreshold(entry, thresholdNs(monitorStartedAt)) &&
-           isScreenshot(joinPath(folder, entry.name), entry, probes);
-}
-
 ScanResult scanForNewScreenshots(const QString& folder, std::vector<DirectoryEntry> entries,
                                  const QDateTime& monitorStartedAt, SeenFiles& seen,
                                  const ScreenshotProbes& probes)

@@ -35,11 +35,6 @@ struct ScreenshotProbes {
     static ScreenshotProbes fromFiles();
 };
 
-// Whether the listed file is a screenshot made since the watch started: a PNG created at or after
-// `monitorStartedAt` minus 2 s whose name carries a marker or which says it is a screen capture.
-bool isScreenshotCandidate(const QString& folder, const DirectoryEntry& entry,
-                           const QDateTime& monitorStartedAt, const ScreenshotProbes& probes);
-
 // One file as the scan remembers it. A file at a path is the one taken before only while all of
 // this matches: a file put in its place (even on a reused inode number) has another birth time, and
 // a file rewritten in place another modification time, so both count as new screenshots.
