@@ -11,9 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 
 namespace quillary {
@@ -22,15 +19,6 @@ namespace {
 FolderConfig record(const QString& name, const QString& path, const QString& icon = "folder.fill")
 {
     return {QUuid::createUuid(), name, path, icon, true, "Shot", true, "jpg"};
-}
-
-// A list of a valid Desktop record followed by `secondElement`, to show one bad element spoils all.
-QString listText(const QString& secondElement)
-{
-    const QString valid = R"({"id":"0F8E2C4A-1B3D-4E5F-8A9B-0C1D2E3F4A5B","name":"Desktop","path":"Desktop",)"
-                          R"("icon":"desktopcomputer","isRenamingEnabled":false,"prefix":"",)"
-                          R"("includeDate":false,"fileFormat":"png"})";
-    return u'[' + valid + u',' + secondElement + u']';
 }
 
 class FolderModelTest : public ::testing::Test, public test::SessionHome {
@@ -42,21 +30,17 @@ protected:
     }
 
     QUrl dir(const QString& relative) const { return QUrl::fromLocalFile(home.filePath(relative)); }
-    QString storedList() const { return store.textValue(prefs::savedFolders); }
 };
 
 TEST_F(FolderModelTest, TextIsCompactWithExactlyTheEightKeysAndRoundTrips)
 {
-    const FolderList list{{record("Work", "Desktop/Work"), record("Désirs \"x\"", "Pictures/a")}};
-    const QString text = list.toText();
-    EXPECT_FALSE(text.contains(u'\n') || text.contains(QStringLiteral("\": ")));
-    EXPECT_TRUE(text.contains(list.folders[0].idText()));
-    EXPECT_FALSE(text.contains(list.folders[0].id.toString(QUuid::WithoutBraces).toLower()));
-    const QStringList keys{"fileFormat",        "icon", "id",   "includeDate",
-                           "isRenamingEnabled", "name", "path", "prefix"};
-    for (const QJsonValue& element : QJsonDocument::fromJson(text.toUtf8()).array())
-        EXPECT_EQ(element.toObject().keys(), keys);
-    EXPECT_EQ(FolderList::fromText(text), list);
+    const FolderConfig work = record("Work", "Desktop/Work");
+    EXPECT_EQ(
+        FolderList{{work}}.toText(),
+        R"([{"fileFormat":"jpg","icon":"folder.fill","id":")" + work.idText() +
+            R"(","includeDate":true,"isRenamingEnabled":true,"name":"Work","path":"Desktop/Work","prefix":"Shot"}])");
+    const FolderList list{{work, record("Désirs \"x\"", "Pictures/a")}};
+    EXPECT_EQ(FolderList::fromText(list.toText()), list);
     EXPECT_EQ(FolderList::fromText("[]"), FolderList{});
 }
 
@@ -65,24 +49,22 @@ TEST_F(FolderModelTest, ReadingIsStrictAboutEveryElement)
     const QString id = "0F8E2C4A-1B3D-4E5F-8A9B-0C1D2E3F4A5B";
     const QString good = R"({"id":"%1","name":"N","path":"P","icon":"I","isRenamingEnabled":true,)"
                          R"("prefix":"","includeDate":false,"fileFormat":"png"})";
-    const auto edited = [&](const QString& from, const QString& to) {
-        return good.arg(id).replace(from, to);
-    };
+    // A valid record followed by `second`: one bad element spoils the whole list.
+    const auto list = [&](const QString& second) { return '[' + good.arg(id) + ',' + second + ']'; };
+    const auto edited = [&](const QString& a, const QString& b) { return good.arg(id).replace(a, b); };
     for (const QString& text :
-         {listText(edited(R"(,"fileFormat":"png")", "")), listText(edited("false", R"("true")")),
-          listText(edited("\"P\"", "null")), listText(good.arg("not-a-uuid")),
-          listText(good.arg('{' + id + '}')), listText(good.arg(QUuid().toString(QUuid::WithoutBraces))),
-          listText("7"), good.arg(id), '[' + good.arg(id), QString()})
+         {list(edited(R"(,"fileFormat":"png")", "")), list(edited("false", R"("true")")),
+          list(edited("\"P\"", "null")), list(good.arg("not-a-uuid")), list(good.arg('{' + id + '}')),
+          list(good.arg(QUuid().toString(QUuid::WithoutBraces))), list("7"), good.arg(id), '[' + good.arg(id),
+          QString()})
         EXPECT_FALSE(FolderList::fromText(text).has_value()) << text.toStdString();
 
     // Accepted: any key order, extra keys, a lower-case id, and an escaped slash.
-    const auto read = FolderList::fromText(listText(
+    const auto read = FolderList::fromText(list(
         R"({"fileFormat":"heic","extra":1,"includeDate":true,"prefix":"Q","isRenamingEnabled":false,)"
         R"("icon":"i","path":"Downloads\/Work","name":"Work","id":"0f8e2c4a-1b3d-4e5f-8a9b-0c1d2e3f4a5c"})"));
-    ASSERT_TRUE(read.has_value());
-    ASSERT_EQ(read->folders.size(), 2);
-    EXPECT_EQ(read->folders[1],
-              (FolderConfig{QUuid::fromString(QStringLiteral("0F8E2C4A-1B3D-4E5F-8A9B-0C1D2E3F4A5C")), "Work",
+    EXPECT_EQ(read.value_or(FolderList{}).folders.value(1),
+              (FolderConfig{QUuid::fromString("0F8E2C4A-1B3D-4E5F-8A9B-0C1D2E3F4A5C"), "Work",
                             "Downloads/Work", "i", false, "Q", true, "heic"}));
 }
 
@@ -100,86 +82,59 @@ TEST_F(FolderModelTest, DirectoriesFollowTheSessionsNamesAndStayUnderTheirParent
     for (const auto& [folder, expected] : cases)
         EXPECT_EQ(configDirectoryURL(folder), expected) << folder.name.toStdString();
     EXPECT_EQ(standardDirectoryURL("downloads"), dir("Desktop"));
-    EXPECT_EQ(standardDirectoryURL(""), dir("Desktop"));
 
     // Qt re-reads user-dirs.dirs on every call, so a change in the session shows at once.
     test::writeFile(home.filePath(".config/user-dirs.dirs"), "XDG_PICTURES_DIR=\"$HOME/Fotos\"\n");
     EXPECT_EQ(standardDirectoryURL("Pictures"), dir("Fotos"));
 }
 
-TEST_F(FolderModelTest, SeedingAddsTheMissingStandardFoldersAndSelectsTheDesktop)
+TEST_F(FolderModelTest, SeedingAddsTheMissingStandardFoldersAndKeepsAValidSelection)
 {
-    seedDefaultFolders(store);
-    const QList<FolderConfig> seeded = loadSavedFolders(store);
-    ASSERT_EQ(seeded.size(), 4);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(seeded[i].name, standardFolderNames()[i]);
-        EXPECT_EQ(seeded[i].path, seeded[i].name);
-        EXPECT_FALSE(seeded[i].isRenamingEnabled);
-    }
-    EXPECT_EQ(store.textValue(prefs::selectedFolderID), seeded[0].idText());
-
-    QSignalSpy writes(&store, &Preferences::valueChanged);
-    seedDefaultFolders(store);
-    EXPECT_EQ(writes.count(), 0) << "a complete list with a valid selection is left alone";
-}
-
-TEST_F(FolderModelTest, SeedingKeepsExistingRecordsAndAStillValidSelection)
-{
-    const FolderConfig documents = record("Documents", "Documents", "star");
-    const FolderConfig work = record("Work", "Desktop/Work");
-    saveFolders(store, {documents, work});
-    store.setText(prefs::selectedFolderID, work.idText());
+    const QList<FolderConfig> mine{record("Documents", "Documents", "star"), record("Work", "Desktop/Work")};
+    saveFolders(store, mine);
+    store.setText(prefs::selectedFolderID, mine[1].idText());
     seedDefaultFolders(store);
     const QList<FolderConfig> folders = loadSavedFolders(store);
     ASSERT_EQ(folders.size(), 5);
-    EXPECT_EQ(folders.mid(0, 2), (QList<FolderConfig>{documents, work}));
-    EXPECT_EQ(QStringList({folders[2].name, folders[3].name, folders[4].name}),
-              QStringList({"Desktop", "Downloads", "Pictures"}));
-    EXPECT_EQ(store.textValue(prefs::selectedFolderID), work.idText());
-    EXPECT_FALSE(store.hasStoredValue(prefs::savedFoldersUnreadable));
+    EXPECT_EQ(folders.mid(0, 2), mine);
+    for (int i = 2; i < 5; ++i) {
+        EXPECT_EQ(folders[i].name, QStringList({"Desktop", "Downloads", "Pictures"})[i - 2]);
+        EXPECT_EQ(folders[i].path, folders[i].name);
+        EXPECT_FALSE(folders[i].isRenamingEnabled);
+    }
+    EXPECT_EQ(store.textValue(prefs::selectedFolderID), mine[1].idText());
+    QSignalSpy writes(&store, &Preferences::valueChanged);
+    seedDefaultFolders(store);
+    EXPECT_EQ(writes.count(), 0) << "a complete list with a valid selection is left alone";
 
-    // A selection naming a deleted folder moves to the existing Desktop record.
+    // A selection naming a deleted folder moves to the Desktop record.
     store.setText(prefs::selectedFolderID, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     seedDefaultFolders(store);
     EXPECT_EQ(store.textValue(prefs::selectedFolderID), folders[2].idText());
 }
 
-TEST_F(FolderModelTest, AnUnreadableListIsKeptBeforeItIsReplaced)
+TEST_F(FolderModelTest, AnUnreadableListIsKeptWhateverItsTypeBeforeItIsReplaced)
 {
+    store.setText(prefs::savedFolders, ""); // nothing worth keeping
+    seedDefaultFolders(store);
+    EXPECT_FALSE(store.hasStoredValue(prefs::savedFoldersUnreadable));
+
     const QString broken = R"([{"id":"lost","name":"Work"}])";
     store.setText(prefs::savedFolders, broken);
     testing::internal::CaptureStdout();
-    seedDefaultFolders(store);
+    registerQuickCreatedFolder(store, "Work", "Desktop"); // any writer, not only seeding
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "⚠️ Quillary: The saved folder list could not be read; it was kept under "
               "savedFolders_v2_unreadable before being replaced\n");
     EXPECT_EQ(store.textValue(prefs::savedFoldersUnreadable), broken);
-    EXPECT_EQ(loadSavedFolders(store).size(), 4);
-
-    // Empty text is nothing worth keeping.
-    store.removeValue(prefs::savedFoldersUnreadable);
-    store.setText(prefs::savedFolders, "");
-    testing::internal::CaptureStdout();
-    seedDefaultFolders(store);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_FALSE(store.hasStoredValue(prefs::savedFoldersUnreadable));
-
-    // Any writer keeps it, not only seeding.
-    store.setText(prefs::savedFolders, broken);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(registerQuickCreatedFolder(store, "Work", "Desktop"), QuickCreateRegistration::added);
-    EXPECT_NE(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(store.textValue(prefs::savedFoldersUnreadable), broken);
+    EXPECT_EQ(loadSavedFolders(store).size(), 1);
 
     // Edited by hand without quotes, the list reads back from the file as a list of strings; that
     // is not text, and is kept all the same.
     const QString file = store.fileName();
     test::writeFile(file, "[General]\nsavedFolders_v2=[{id:lost}, {name:Work}]\n");
     Preferences reopened(file);
-    testing::internal::CaptureStdout();
     seedDefaultFolders(reopened);
-    EXPECT_NE(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(Preferences(file).storedValue(prefs::savedFoldersUnreadable),
               QStringList({"[{id:lost}", "{name:Work}]"}));
 }
@@ -192,22 +147,17 @@ TEST_F(FolderModelTest, QuickCreateRefusesDuplicatesUnderTheSameParent)
         {record("Screens", "Desktop"), record("Work", "Desktop/Old/Work")}};
     for (const QList<FolderConfig>& existing : duplicates) {
         saveFolders(store, existing);
-        const QString before = storedList();
+        const QString before = store.textValue(prefs::savedFolders);
         EXPECT_EQ(registerQuickCreatedFolder(store, "Work", "Desktop"), QuickCreateRegistration::duplicate);
-        EXPECT_EQ(storedList(), before);
+        EXPECT_EQ(store.textValue(prefs::savedFolders), before);
     }
 
-    store.setText(prefs::selectedFolderID, "kept");
     EXPECT_EQ(registerQuickCreatedFolder(store, "Work", "Documents"), QuickCreateRegistration::added);
-    const QList<FolderConfig> folders = loadSavedFolders(store);
-    ASSERT_EQ(folders.size(), 3);
-    FolderConfig added = folders.last();
-    EXPECT_FALSE(added.id.isNull());
+    FolderConfig added = loadSavedFolders(store).value(2);
     EXPECT_EQ(added.id.version(), QUuid::Random);
     added.id = {};
     EXPECT_EQ(added,
               (FolderConfig{{}, "Work", "Documents/Work", "folder.fill", true, "Quillary", true, "png"}));
-    EXPECT_EQ(store.textValue(prefs::selectedFolderID), "kept");
 }
 
 TEST_F(FolderModelTest, TheStoreFollowsTheStoredListWhoeverWritesIt)

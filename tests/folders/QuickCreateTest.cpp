@@ -1,6 +1,5 @@
 #include "folders/QuickCreate.h"
 #include "folders/FolderStore.h"
-#include "folders/StandardFolders.h"
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
 
@@ -16,10 +15,6 @@ class QuickCreateTest : public ::testing::Test, public test::SessionHome {
 protected:
     QuickCreateTest() { registerDefaultSettings(store); }
 
-    QString dir(const QString& standardName) const
-    {
-        return standardDirectoryURL(standardName).toLocalFile();
-    }
     void create(std::optional<QString> typed)
     {
         interaction.typedText = std::move(typed);
@@ -32,20 +27,17 @@ protected:
 
 TEST_F(QuickCreateTest, CleansTheNameAndRefusesDuplicates)
 {
-    create(QStringLiteral("  a/b:c \n"));
-    ASSERT_EQ(interaction.alerts.size(), 1);
-    EXPECT_EQ(interaction.alerts[0].messageText, "Create Folder");
-    EXPECT_EQ(interaction.alerts[0].informativeText, "Enter a folder name to create inside Desktop.");
-    EXPECT_EQ(interaction.alerts[0].buttons, (QStringList{"Save", "Cancel"}));
-    EXPECT_EQ(interaction.placeholders, QStringList{"Folder name"});
-    EXPECT_TRUE(QFileInfo(dir("Desktop") + QStringLiteral("/a-b-c")).isDir());
-    ASSERT_EQ(folders.folders().size(), 1);
-    EXPECT_EQ(folders.folders()[0].path, "Desktop/a-b-c");
-    EXPECT_EQ(interaction.beeps, 0);
+    create("  a/b:c \n");
+    const ModalAlert prompt = interaction.alerts.value(0);
+    EXPECT_EQ(QStringList({prompt.messageText, prompt.informativeText}) + prompt.buttons +
+                  interaction.placeholders,
+              (QStringList{"Create Folder", "Enter a folder name to create inside Desktop.", "Save", "Cancel",
+                           "Folder name"}));
+    EXPECT_TRUE(QFileInfo(home.filePath("Desktop/a-b-c")).isDir());
+    EXPECT_EQ(folders.folders().value(0).path, "Desktop/a-b-c");
 
-    create(QStringLiteral("a-b-c"));
-    EXPECT_EQ(interaction.beeps, 1) << "the same name again";
-    create(QStringLiteral("   "));
+    create("a-b-c"); // the same name again: one beep
+    create("   ");
     create(std::nullopt); // cancelled
     EXPECT_EQ(folders.folders().size(), 1);
     EXPECT_EQ(interaction.beeps, 1);
@@ -53,19 +45,18 @@ TEST_F(QuickCreateTest, CleansTheNameAndRefusesDuplicates)
 
 TEST_F(QuickCreateTest, BeepsWhenTheFolderCannotBeMadeOrQuickCreateIsOff)
 {
-    store.setText(prefs::quickCreateBaseFolder, QStringLiteral("Downloads"));
-    test::writeFile(dir("Downloads"), "a file where the folder should be");
+    store.setText(prefs::quickCreateBaseFolder, "Downloads");
+    test::writeFile(home.filePath("Downloads"), "a file where the folder should be");
     testing::internal::CaptureStdout();
-    create(QStringLiteral("Blocked"));
+    create("Blocked");
     EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("❌ Create folder failed: ", 0), 0u);
     EXPECT_EQ(interaction.beeps, 1);
     EXPECT_TRUE(folders.folders().isEmpty());
 
     store.setBool(prefs::quickCreateEnabled, false);
-    const qsizetype prompts = interaction.alerts.size();
-    create(QStringLiteral("Anything"));
+    create("Anything");
     EXPECT_EQ(interaction.beeps, 2);
-    EXPECT_EQ(interaction.alerts.size(), prompts) << "no prompt when quick-create is off";
+    EXPECT_EQ(interaction.alerts.size(), 1) << "no prompt when quick-create is off";
 }
 
 } // namespace

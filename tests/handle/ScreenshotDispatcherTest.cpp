@@ -1,16 +1,14 @@
-// What happens to a recognised screenshot: queued, auto-moved, or filed and trashed from the card.
-// Real folders and the real worker; no window and no watch.
+// A recognised screenshot queued, auto-moved, or filed and trashed from the card: real folders and worker.
 #include "handle/ScreenshotDispatcher.h"
 #include "core/OwnOutputs.h"
 #include "folders/FolderStore.h"
-#include "folders/StandardFolders.h"
 #include "handle/CuePlayer.h"
 #include "support/Fakes.h"
+#include "support/TestImages.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QImageReader>
@@ -36,46 +34,30 @@ protected:
     }
 
     QString shot(const QString& name) const { return shots + u'/' + name; }
-    QString dir(const QString& standardName) const
-    {
-        return standardDirectoryURL(standardName).toLocalFile();
-    }
     // Writes the screenshots and hands them over as one scan would.
     void take(const QStringList& names)
     {
-        QImage image(40, 30, QImage::Format_ARGB32);
-        image.fill(QColor(200, 30, 90));
         QStringList paths;
-        for (const QString& name : names) {
-            EXPECT_TRUE(image.save(shot(name), "PNG"));
-            paths.append(shot(name));
-        }
+        for (const QString& name : names)
+            test::writeFile(paths.emplaceBack(shot(name)), png);
         dispatcher.handleNewScreenshots(paths);
     }
-    FolderConfig named(const QString& name) const
+    // A folder on the Desktop that renames to Doc_001, Doc_002... in `format`.
+    FolderConfig addFolder(const QString& name, const QString& format)
     {
-        for (const FolderConfig& folder : folders.folders())
-            if (folder.name == name)
-                return folder;
-        ADD_FAILURE() << "no folder " << name.toStdString();
-        return {};
-    }
-    FolderConfig addFolder(const QString& name, const QString& prefix, bool includeDate,
-                           const QString& format)
-    {
-        FolderConfig folder = makeCustomFolder(name, QStringLiteral("Desktop"));
-        folder.prefix = prefix;
-        folder.includeDate = includeDate;
-        folder.fileFormat = format;
+        const FolderConfig folder{
+            QUuid::createUuid(), name, "Desktop/" + name, "", true, "Doc", false, format};
         folders.save(QList<FolderConfig>(folders.folders()) << folder);
         return folder;
     }
-    void fileFirstInto(const FolderConfig& folder)
+    void fileFirstInto(const QString& folderID)
     {
-        dispatcher.popupMove(dispatcher.screenshotQueue().first(), folder.idText());
+        dispatcher.popupMove(dispatcher.screenshotQueue().first(), folderID);
     }
 
-    QString shots = home.filePath(QStringLiteral("Shots"));
+    QString shots = home.filePath("Shots");
+    const QByteArray png = test::encoded(
+        QImage(reinterpret_cast<const uchar*>("\0\0\xff\xff"), 1, 1, QImage::Format_ARGB32), "PNG");
     FolderStore folders{store};
     OwnOutputs ownOutputs;
     test::FakeSoundOutput* sounds = new test::FakeSoundOutput;
@@ -85,37 +67,30 @@ protected:
 
 TEST_F(ScreenshotDispatcherTest, AutoMoveFilesRenamedAndConvertedSilentlyUnlessThePopupWins)
 {
-    const FolderConfig work = addFolder("Work", "Quillary", true, "JPG");
-    store.setText(prefs::selectedFolderID, work.idText());
+    store.setText(prefs::selectedFolderID, addFolder("Work", "JPG").idText());
     store.setBool(prefs::autoMove, true);
+    store.setBool(prefs::popupSoundEnabled, true);
     take({"Screenshot queued.png"});
-    EXPECT_EQ(dispatcher.screenshotQueue().size(), 1) << "the popup wins over auto-move";
 
     store.setBool(prefs::showPopup, false);
     take({"Screenshot 1.png"});
-    dispatcher.waitForMoves();
-    const QString expected = dir("Desktop") + QStringLiteral("/Work/Quillary_") +
-                             QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) +
-                             QStringLiteral("_001.jpg");
-    EXPECT_EQ(QImageReader(expected).format(), "jpeg") << expected.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(shot("Screenshot 1.png")));
-    EXPECT_TRUE(ownOutputs.contains(expected));
-    EXPECT_TRUE(sounds->played.empty()) << "an automatic move is silent";
-
-    store.setText(prefs::selectedFolderID, QStringLiteral("00000000-0000-0000-0000-00000000DEAD"));
+    store.setText(prefs::selectedFolderID, "00000000-0000-0000-0000-00000000DEAD");
     take({"Screenshot stays.png"});
     store.setBool(prefs::autoMove, false);
     take({"Screenshot left.png"});
     dispatcher.waitForMoves();
+    EXPECT_EQ(QImageReader(home.filePath("Desktop/Work/Doc_001.jpg")).format(), "jpeg");
     EXPECT_EQ(filesIn(shots),
               (QStringList{"Screenshot left.png", "Screenshot queued.png", "Screenshot stays.png"}));
-    EXPECT_EQ(dispatcher.screenshotQueue().size(), 1);
+    EXPECT_EQ(dispatcher.screenshotQueue(), QList<QUrl>{QUrl::fromLocalFile(shot("Screenshot queued.png"))})
+        << "the popup wins over auto-move";
+    EXPECT_EQ(sounds->played.size(), 1u) << "only for the queued one: an automatic move is silent";
 }
 
 TEST_F(ScreenshotDispatcherTest, TheCardFilesTrashesAndAdvancesThroughTheQueue)
 {
     store.setBool(prefs::popupSoundEnabled, true);
-    store.setText(prefs::popupSoundLevel, QStringLiteral("med"));
+    store.setText(prefs::popupSoundLevel, "med");
     QSignalSpy headChanged(&dispatcher, &ScreenshotDispatcher::queueHeadChanged);
     take({"Screenshot a.png", "Screenshot b.png", "Screenshot c.png", "Screenshot d.png"});
     ASSERT_EQ(dispatcher.screenshotQueue().size(), 4);
@@ -123,77 +98,52 @@ TEST_F(ScreenshotDispatcherTest, TheCardFilesTrashesAndAdvancesThroughTheQueue)
     ASSERT_EQ(sounds->played.size(), 1u);
     EXPECT_DOUBLE_EQ(sounds->played.back().volume, 0.22);
 
-    // Renaming off: the file keeps its name, unless that name is taken in the target.
-    const QString documents = dir("Documents");
+    // Renaming off: the name is kept; if it is taken in the target the file stays and the move says why.
+    const QString documents = home.filePath("Documents"), documentsID = folders.folders().at(1).idText();
     QDir().mkpath(documents);
-    test::writeFile(documents + QStringLiteral("/Screenshot b.png"), "already here");
-    fileFirstInto(named("Documents"));
-    fileFirstInto(named("Documents"));
+    test::writeFile(documents + "/Screenshot b.png", "already here");
+    fileFirstInto(documentsID);
+    testing::internal::CaptureStdout();
+    fileFirstInto(documentsID);
     dispatcher.waitForMoves();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              ("❌ Move failed: " + shot("Screenshot b.png") + " → " + documents +
+               "/Screenshot b.png: a file with that name already exists\n")
+                  .toStdString());
     EXPECT_EQ(filesIn(documents), (QStringList{"Screenshot a.png", "Screenshot b.png"}));
-    EXPECT_EQ(test::readFile(documents + QStringLiteral("/Screenshot b.png")), "already here")
-        << "never replaced";
-    EXPECT_TRUE(QFileInfo::exists(shot("Screenshot b.png")));
+    EXPECT_EQ(test::readFile(documents + "/Screenshot b.png"), "already here");
 
-    dispatcher.popupMove(dispatcher.screenshotQueue().first(), QStringLiteral("no-such-folder"));
-    EXPECT_TRUE(QFileInfo::exists(shot("Screenshot c.png")));
+    fileFirstInto("no-such-folder");
     dispatcher.popupDelete(dispatcher.screenshotQueue().first());
-    EXPECT_FALSE(QFileInfo::exists(shot("Screenshot d.png")));
-    EXPECT_TRUE(
-        QFileInfo::exists(home.filePath(QStringLiteral(".local/share/Trash/files/Screenshot d.png"))));
+    EXPECT_EQ(filesIn(shots), (QStringList{"Screenshot b.png", "Screenshot c.png"}));
+    EXPECT_TRUE(QFileInfo::exists(home.filePath(".local/share/Trash/files/Screenshot d.png")));
     EXPECT_TRUE(dispatcher.screenshotQueue().isEmpty());
     EXPECT_EQ(headChanged.count(), 5) << "each action goes on to the next card";
 }
 
-TEST_F(ScreenshotDispatcherTest, RenamedMovesIntoTheSameFolderNumberOnEvenBeforeTheyFinish)
+TEST_F(ScreenshotDispatcherTest, RenamedMovesNumberOnBeforeTheyFinishAndTheFinalNameIsOwnOutput)
 {
-    const FolderConfig pdfs = addFolder("PDFs", "Doc", false, "pdf");
-    take({"Screenshot 1.png", "Screenshot 2.png", "Screenshot 3.png"});
-    for (int i = 0; i < 3; ++i)
-        fileFirstInto(pdfs);
-    dispatcher.waitForMoves();
-    EXPECT_EQ(filesIn(dir("Desktop") + QStringLiteral("/PDFs")),
-              (QStringList{"Doc_001.pdf", "Doc_002.pdf", "Doc_003.pdf"}));
-    EXPECT_TRUE(filesIn(shots).isEmpty());
-}
-
-// A renamed move whose name is taken meanwhile gets the next number, and that name is our own
-// output too. A move that cannot happen says why.
-TEST_F(ScreenshotDispatcherTest, TheFinalNameOfAMoveIsKnown)
-{
-    const FolderConfig jpegs = addFolder("JPEGs", "Doc", false, "jpg");
-    // Noise is slow to convert: the worker is still busy with it when the second name is taken.
+    const FolderConfig jpegs = addFolder("JPEGs", "jpg");
+    // Noise is slow to convert: the worker is still busy with it while the next names are given out.
     QImage noise(1600, 1200, QImage::Format_RGB32);
     for (int y = 0; y < noise.height(); ++y)
         QRandomGenerator(y).fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), noise.width());
-    const QString big = home.filePath(QStringLiteral("big.png"));
+    const QString big = home.filePath("big.png");
     ASSERT_TRUE(noise.save(big));
-    take({"Screenshot small.png"});
+    take({"Screenshot 1.png", "Screenshot 2.png"});
 
-    const QString folder = dir("Desktop") + QStringLiteral("/JPEGs/");
+    const QString folder = home.filePath("Desktop/JPEGs/");
     dispatcher.moveScreenshot(QUrl::fromLocalFile(big), jpegs);
-    fileFirstInto(jpegs);
-    QFile taken(folder + QStringLiteral("Doc_002.jpg"));
-    ASSERT_TRUE(taken.open(QIODevice::WriteOnly | QIODevice::NewOnly)) << "the small one was placed already";
+    fileFirstInto(jpegs.idText());
+    fileFirstInto(jpegs.idText());
+    EXPECT_TRUE(ownOutputs.contains(folder + "Doc_003.jpg"));
+    QFile taken(folder + "Doc_003.jpg");
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly | QIODevice::NewOnly)) << "the last one was placed already";
     taken.close();
     dispatcher.waitForMoves();
-    EXPECT_EQ(filesIn(folder), (QStringList{"Doc_001.jpg", "Doc_002.jpg", "Doc_003.jpg"}));
-    EXPECT_TRUE(ownOutputs.contains(folder + QStringLiteral("Doc_003.jpg")));
-}
-
-TEST_F(ScreenshotDispatcherTest, AFailedMoveSaysWhy)
-{
-    take({"Screenshot taken.png"});
-    const QString documents = dir("Documents");
-    QDir().mkpath(documents);
-    test::writeFile(documents + QStringLiteral("/Screenshot taken.png"), "already here");
-    testing::internal::CaptureStdout();
-    fileFirstInto(named("Documents"));
-    dispatcher.waitForMoves();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              ("❌ Move failed: " + shot("Screenshot taken.png") + " → " + documents +
-               "/Screenshot taken.png: a file with that name already exists\n")
-                  .toStdString());
+    EXPECT_EQ(filesIn(folder), (QStringList{"Doc_001.jpg", "Doc_002.jpg", "Doc_003.jpg", "Doc_004.jpg"}));
+    EXPECT_TRUE(ownOutputs.contains(folder + "Doc_004.jpg"));
+    EXPECT_TRUE(filesIn(shots).isEmpty());
 }
 
 } // namespace
