@@ -9,17 +9,13 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include <array>
 #include <random>
-#include <vector>
 
-namespace quillary {
+using namespace quillary;
+
 namespace {
 
-using test::bigEndian32;
-using test::pngChunk;
-using test::tinyPng;
-using test::zlibStream;
+using namespace quillary::test;
 
 constexpr int kHeaderSize = 33; // signature and IHDR chunk
 
@@ -30,14 +26,14 @@ QByteArray tEXt(const QByteArray& keyword, const QByteArray& text)
 
 QByteArray zTXt(const QByteArray& keyword, const QByteArray& text, char method = 0)
 {
-    return pngChunk("zTXt", keyword + '\0' + method + zlibStream(text));
+    return pngChunk("zTXt", keyword + '\0' + method + test::zlibStream(text));
 }
 
 QByteArray iTXt(const QByteArray& keyword, const QByteArray& text, bool compressed,
                 const QByteArray& language = {}, const QByteArray& translated = {})
 {
     return pngChunk("iTXt", keyword + '\0' + char(compressed) + '\0' + language + '\0' + translated + '\0' +
-                                (compressed ? zlibStream(text) : text));
+                                (compressed ? test::zlibStream(text) : text));
 }
 
 // An XMP packet whose rdf:Description continues with `description` (its attributes, then '>').
@@ -60,135 +56,93 @@ QByteArray userComment(const QByteArray& value)
 }
 
 const QByteArray kFlag = tEXt("Software", "gnome-screenshot");
-const QByteArray kIend = pngChunk("IEND", {});
 const QByteArray kMacOS = ">" + userComment("Screenshot");
 
-std::optional<bool> flagOf(const QByteArray& bytes)
+// The flag in `bytes` (an exact-size copy, so AddressSanitizer sees reads past the end), and in a file.
+std::optional<bool> flagOf(const QByteArray& bytes, bool fromFileToo = true)
 {
-    // An exact-size heap copy, so that AddressSanitizer sees any read past the end.
-    const std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
-    return pngScreenCaptureFlagFromBytes(copy);
+    const std::optional<bool> flag =
+        pngScreenCaptureFlagFromBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    if (fromFileToo) {
+        const QTemporaryDir dir;
+        test::writeFile(dir.filePath("file"), bytes);
+        EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("file")), flag);
+    }
+    return flag;
 }
 
-class PngScreenCaptureFlagTest : public ::testing::Test {
-protected:
-    std::optional<bool> flagOfFile(const QByteArray& bytes)
-    {
-        test::writeFile(m_dir.filePath("file"), bytes);
-        return pngScreenCaptureFlag(m_dir.filePath("file"));
-    }
-    QTemporaryDir m_dir;
+// A filler chunk sized so that a flag chunk after it ends `overshoot` bytes past the read limit.
+QByteArray filler(int overshoot)
+{
+    return pngChunk("quIl",
+                    QByteArray(int(kPngFlagReadLimit) + overshoot - kHeaderSize - kFlag.size() - 12, 'f'));
+}
+
+// Text chunks before IDAT, and whether they flag a screen capture.
+const std::tuple<const char*, QByteArray, bool> kCases[] = {
+    {"tEXt", kFlag, true},
+    {"after others", pngChunk("gAMA", bigEndian32(45455)) + tEXt("Comment", "x") + kFlag, true},
+    {"other case", tEXt("Software", "GNOME-screenshot"), false},
+    {"prefix", tEXt("Software", "gnome-screensho"), false},
+    {"longer", tEXt("Software", "gnome-screenshot-x"), false},
+    {"trailing NUL", tEXt("Software", QByteArray("gnome-screenshot\0", 17)), false},
+    {"other keyword", tEXt("Description", "gnome-screenshot"), false},
+    {"keyword with a space", tEXt("Software ", "gnome-screenshot"), false},
+    {"iTXt", iTXt("Software", "gnome-screenshot", false), true},
+    {"iTXt zipped, language", iTXt("Software", "gnome-screenshot", true, "en", "Logiciel"), true},
+    {"iTXt zipped, longer", iTXt("Software", "gnome-screenshot gnome-screenshot", true), false},
+    {"zTXt", zTXt("Software", "gnome-screenshot"), true},
+    {"zTXt unknown method", zTXt("Software", "gnome-screenshot", 1), false},
+    {"zTXt unzipped", pngChunk("zTXt", "Software" + QByteArray(2, '\0') + "gnome-screenshot"), false},
+    {"length over 2^31-1 first", bigEndian32(0x80000000) + "tEXt" + kFlag, false},
+    {"XMP as macOS writes it", xmp(kMacOS), true},
+    {"XMP compressed", xmp(kMacOS, true), true},
+    {"XMP attribute", xmp(" exif:UserComment=\"Screenshot\">"), true},
+    {"XMP attribute in single quotes", xmp("\n  exif:UserComment = 'Screenshot'>"), true},
+    {"XMP plain element text", xmp("><exif:UserComment> Screenshot </exif:UserComment>"), true},
+    {"XMP other comment", xmp(">" + userComment("Holiday")), false},
+    {"XMP longer comment", xmp(">" + userComment("Not a Screenshot")), false},
+    {"XMP word elsewhere", xmp("><dc:title>Screenshot</dc:title>" + userComment("Holiday")), false},
+    {"word after", xmp(">" + userComment("x") + "<dc:title><rdf:li>Screenshot</rdf:li></dc:title>"), false},
+    {"XMP another attribute", xmp(" exif:UserComment=\"Holiday\" dc:title=\"Screenshot\">"), false},
+    {"XMP longer element name", xmp("><exif:UserCommentX>Screenshot</exif:UserCommentX>"), false},
+    {"XMP unterminated element", xmp("><exif:UserComment><rdf:li>Screenshot</rdf:li>"), false},
+    {"XMP self-closing",
+     xmp("><exif:UserComment/><dc:title><rdf:li>Screenshot</rdf:li></dc:title>" + userComment("x")), false},
+    {"XMP in a tEXt Comment", tEXt("Comment", xmpPacket(kMacOS)), false},
+    {"no text chunk", {}, false},
+    {"flag ending at the read limit", filler(0) + kFlag, true},
+    {"flag ending past the read limit", filler(1) + kFlag, false},
 };
-
-TEST_F(PngScreenCaptureFlagTest, AnswersForPngFilesAndNothingForOtherFiles)
-{
-    EXPECT_EQ(flagOfFile(tinyPng(kFlag)), true);
-    EXPECT_EQ(flagOfFile(tinyPng()), false);
-    EXPECT_EQ(pngScreenCaptureFlag(m_dir.filePath("missing.png")), std::nullopt);
-    EXPECT_EQ(pngScreenCaptureFlag(m_dir.path()), std::nullopt);
-
-    const QByteArray valid = tinyPng(kFlag);
-    const std::pair<const char*, QByteArray> notPngs[] = {
-        {"empty", {}},
-        {"IHDR cut short", valid.left(kHeaderSize - 1)},
-        {"IHDR of 12 bytes", test::pngStart(QByteArray(12, '\x01')) + kFlag},
-        {"text chunk first", valid.left(8) + kFlag + valid.mid(8)},
-        {"wrong signature", "\x89PNG\r\n\x1a\r" + valid.mid(8)},
-    };
-    for (const auto& [name, bytes] : notPngs) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(flagOf(bytes), std::nullopt);
-        EXPECT_EQ(flagOfFile(bytes), std::nullopt);
-    }
-    EXPECT_EQ(flagOf(valid.left(kHeaderSize)), false) << "the header alone is a readable PNG";
-}
 
 // Software "gnome-screenshot" in any kind of text chunk, or an XMP UserComment "Screenshot".
 TEST(PngScreenCaptureFlag, ReadsSoftwareAndTheXmpUserCommentFromTextChunksBeforeIDAT)
 {
-    const std::tuple<const char*, QByteArray, bool> cases[] = {
-        {"tEXt", kFlag, true},
-        {"tEXt after other chunks", pngChunk("gAMA", bigEndian32(45455)) + tEXt("Comment", "x") + kFlag,
-         true},
-        {"other case", tEXt("Software", "GNOME-screenshot"), false},
-        {"prefix", tEXt("Software", "gnome-screensho"), false},
-        {"longer", tEXt("Software", "gnome-screenshot-x"), false},
-        {"trailing NUL", tEXt("Software", QByteArray("gnome-screenshot\0", 17)), false},
-        {"other keyword", tEXt("Description", "gnome-screenshot"), false},
-        {"keyword with a space", tEXt("Software ", "gnome-screenshot"), false},
-        {"iTXt", iTXt("Software", "gnome-screenshot", false), true},
-        {"iTXt compressed, with language", iTXt("Software", "gnome-screenshot", true, "en", "Logiciel"),
-         true},
-        {"iTXt compressed, longer", iTXt("Software", "gnome-screenshot gnome-screenshot", true), false},
-        {"zTXt", zTXt("Software", "gnome-screenshot"), true},
-        {"zTXt unknown method", zTXt("Software", "gnome-screenshot", 1), false},
-        {"zTXt not compressed", pngChunk("zTXt", "Software" + QByteArray(2, '\0') + "gnome-screenshot"),
-         false},
-        {"length over 2^31-1 first", bigEndian32(0x80000000) + "tEXt" + kFlag, false},
-        {"XMP as macOS writes it", xmp(kMacOS), true},
-        {"XMP compressed", xmp(kMacOS, true), true},
-        {"XMP attribute", xmp(" exif:UserComment=\"Screenshot\">"), true},
-        {"XMP attribute in single quotes", xmp("\n  exif:UserComment = 'Screenshot'>"), true},
-        {"XMP plain element text", xmp("><exif:UserComment> Screenshot </exif:UserComment>"), true},
-        {"XMP other comment", xmp(">" + userComment("Holiday")), false},
-        {"XMP comment containing the word", xmp(">" + userComment("Not a Screenshot")), false},
-        {"XMP word in another element", xmp("><dc:title>Screenshot</dc:title>" + userComment("Holiday")),
-         false},
-        {"XMP word after the element",
-         xmp(">" + userComment("x") + "<dc:title><rdf:li>Screenshot</rdf:li></dc:title>"), false},
-        {"XMP another attribute", xmp(" exif:UserComment=\"Holiday\" dc:title=\"Screenshot\">"), false},
-        {"XMP longer element name", xmp("><exif:UserCommentX>Screenshot</exif:UserCommentX>"), false},
-        {"XMP unterminated element", xmp("><exif:UserComment><rdf:li>Screenshot</rdf:li>"), false},
-        {"XMP self-closing element",
-         xmp("><exif:UserComment/><dc:title><rdf:li>Screenshot</rdf:li></dc:title>" + userComment("x")),
-         false},
-        {"XMP packet in tEXt under another keyword", tEXt("Comment", xmpPacket(kMacOS)), false},
-    };
-    for (const auto& [name, beforeData, expected] : cases)
+    for (const auto& [name, beforeData, expected] : kCases)
         EXPECT_EQ(flagOf(tinyPng(beforeData)), expected) << name;
     EXPECT_EQ(flagOf(tinyPng({}, kFlag)), false) << "after IDAT";
 }
 
-TEST_F(PngScreenCaptureFlagTest, ReadsOnlyTheFirst64KiB)
-{
-    for (const int overshoot : {0, 1}) {
-        // A filler chunk sized so that the flag chunk ends `overshoot` bytes past the read limit.
-        const int fillerData = int(kPngFlagReadLimit) + overshoot - kHeaderSize - kFlag.size() - 12;
-        const QByteArray png = tinyPng(pngChunk("quIl", QByteArray(fillerData, 'f')) + kFlag);
-        EXPECT_EQ(flagOf(png), overshoot == 0);
-        EXPECT_EQ(flagOfFile(png), overshoot == 0);
-    }
-}
-
-// One random edit: a flipped bit, inserted, removed or copied bytes, a cut, a byte that matters to
-// the parsers, or a chunk's length set to a boundary value.
+// One random edit: bits, bytes inserted, removed or copied, a cut, or a chunk length set to a boundary.
 void mutate(QByteArray& bytes, std::mt19937& random)
 {
     const auto below = [&](qsizetype bound) { return int(random() % std::uint32_t(bound)); };
     if (bytes.isEmpty())
         return;
-    const int pos = below(bytes.size());
-    switch (below(7)) {
-    case 0:
+    const int pos = below(bytes.size()), kind = below(7);
+    if (kind == 0)
         bytes[pos] = char(bytes[pos] ^ (1 << below(8)));
-        break;
-    case 1:
+    else if (kind == 1)
         bytes.insert(pos, QByteArray(1 + below(4), char(below(256))));
-        break;
-    case 2:
+    else if (kind == 2)
         bytes.remove(pos, 1 + below(8));
-        break;
-    case 3:
+    else if (kind == 3)
         bytes.truncate(pos);
-        break;
-    case 4:
+    else if (kind == 4)
         bytes[pos] = "\0\xff<>\"=/\x01"[below(8)];
-        break;
-    case 5:
-        if (bytes.size() < 4096)
-            bytes.insert(pos, bytes.mid(below(bytes.size() + 1), 1 + below(64)));
-        break;
-    default: {
+    else if (kind == 5 && bytes.size() < 4096)
+        bytes.insert(pos, bytes.mid(below(bytes.size() + 1), 1 + below(64)));
+    else if (kind == 6) {
         std::vector<int> starts; // of the chunks, found by walking from the signature
         for (qint64 at = 8; at + 12 <= bytes.size();
              at += 12 + qFromBigEndian<quint32>(bytes.constData() + at))
@@ -201,48 +155,35 @@ void mutate(QByteArray& bytes, std::mt19937& random)
                                    0xffffffff, rest, rest + 1, rest - 1, quint32(random())};
         bytes.replace(start, 4, bigEndian32(lengths[below(std::size(lengths))]));
     }
-    }
 }
 
-// Seeded random mutations: the parsers must neither crash nor read out of bounds (the sanitizer build
-// checks that), the flag must be nullopt exactly when the header is broken, and a file must read as
-// the same bytes in memory do.
-TEST_F(PngScreenCaptureFlagTest, SurvivesRandomMutations)
+// Random mutations never crash a parser or make it read out of bounds (the sanitizers check), and only
+// a file that cannot be read or a broken header gives nullopt.
+TEST(PngScreenCaptureFlag, AnswersNothingOnlyForWhatIsNoReadablePng)
 {
-    const std::vector<QByteArray> seeds = {
-        tinyPng(pngChunk("pHYs", bigEndian32(3780) + bigEndian32(3780) + '\1') + kFlag),
-        tinyPng(pngChunk("gAMA", bigEndian32(45455)) + zTXt("Software", "gnome-screenshot")),
-        tinyPng(iTXt("Software", "gnome-screenshot", true, "en", "Logiciel")),
-        tinyPng(xmp(kMacOS)),
-        tinyPng(xmp(kMacOS, true) + tEXt("Comment", "x")),
-        tinyPng(xmp(" exif:UserComment=\"Screenshot\">"), kFlag),
-    };
+    const QTemporaryDir dir;
+    EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("missing.png")), std::nullopt);
+    EXPECT_EQ(pngScreenCaptureFlag(dir.path()), std::nullopt);
     const QByteArray header = "\x89PNG\r\n\x1a\n" + bigEndian32(13) + "IHDR";
     std::mt19937 random(0x5eed);
-    std::array<int, 3> outcomes{}; // nullopt, false, true
+    int outcomes[3] = {}; // nullopt, false, true
     constexpr int kMutations = 20000;
     for (int i = 0; i < kMutations; ++i) {
-        QByteArray bytes = seeds[std::size_t(i) % seeds.size()];
+        QByteArray bytes = tinyPng(std::get<1>(kCases[std::size_t(i) % std::size(kCases)])); // as seeds
         for (int rounds = 1 + i % 4; rounds > 0; --rounds)
             mutate(bytes, random);
-        const std::optional<bool> answer = flagOf(bytes);
+        const std::optional<bool> answer = flagOf(bytes, i % 500 == 0); // now and then through a file
         ASSERT_EQ(answer.has_value(), bytes.size() >= kHeaderSize && bytes.startsWith(header))
             << "mutation " << i << ": " << bytes.toHex().data();
         ++outcomes[answer ? 1 + int(*answer) : 0];
         // Complete takes a whole IEND, and bytes added after it change nothing.
         const PngFileEnd end = pngFileEnd(MemoryBytes(bytes));
-        ASSERT_TRUE(end != PngFileEnd::complete ||
-                    (bytes.contains(kIend) && pngFileEnd(MemoryBytes(bytes + "trailing")) == end))
+        ASSERT_TRUE(end != PngFileEnd::complete || (bytes.contains(pngChunk("IEND", {})) &&
+                                                    pngFileEnd(MemoryBytes(bytes + "trailing")) == end))
             << "mutation " << i;
-        if (i % 500 == 0) { // now and then through a file, which must read as the same bytes do
-            EXPECT_EQ(flagOfFile(bytes), answer) << "mutation " << i;
-            EXPECT_EQ(pngFileEnd(m_dir.filePath("file")), end) << "mutation " << i;
-        }
     }
-    // The mutants must reach every answer, or the parser's deeper paths went untested.
-    for (const int count : outcomes)
+    for (const int count : outcomes) // every answer, or the parsers' deeper paths went untested
         EXPECT_GT(count, kMutations / 50);
 }
 
 } // namespace
-} // namespace quillary

@@ -5,36 +5,24 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace quillary {
-namespace {
+using namespace quillary;
 
-QByteArray native(const QTemporaryDir& dir, const char* name)
-{
-    return toNativePath(dir.filePath(name));
-}
+namespace {
 
 // The Linux rename and the link() fallback it shares with other systems, on the same cases. "ro" is
 // a folder nobody may write in; "other:" names lie on a second filesystem.
 TEST(FileSystemTest, RenameNoReplaceOutcomes)
 {
-    struct Case {
-        const char* from;
-        const char* to;
-        RenameOutcome expected;
-    };
-    const Case cases[] = {
-        {"source", "moved", RenameOutcome::placed},    {"source", "file", RenameOutcome::exists},
-        {"source", "dangling", RenameOutcome::exists}, {"absent", "moved", RenameOutcome::failed},
-        {"ro/source", "moved", RenameOutcome::failed}, {"source", "other:moved", RenameOutcome::crossDevice}};
+    using enum RenameOutcome;
+    const std::tuple<const char*, const char*, RenameOutcome> cases[] = {
+        {"source", "moved", placed}, {"source", "file", exists},     {"source", "dangling", exists},
+        {"absent", "moved", failed}, {"ro/source", "moved", failed}, {"source", "other:moved", crossDevice}};
     QTemporaryDir other(QStringLiteral("/dev/shm/quillary-test-XXXXXX"));
     const bool hasOther =
         other.isValid() && QStorageInfo(other.path()).rootPath() != QStorageInfo(QDir::tempPath()).rootPath();
@@ -49,18 +37,17 @@ TEST(FileSystemTest, RenameNoReplaceOutcomes)
                          << (rename == &renameNoReplace ? "rename " : "link ") << from << " to " << to);
             QTemporaryDir dir;
             ASSERT_TRUE(QDir(dir.path()).mkdir("ro"));
-            for (const char* name : {"source", "ro/source"})
-                test::writeFile(dir.filePath(name), "new");
-            test::writeFile(dir.filePath("file"), "old");
-            ASSERT_EQ(symlink("missing", native(dir, "dangling").constData()), 0);
+            for (const char* name : {"source", "ro/source", "file"})
+                test::writeFile(dir.filePath(name), QByteArrayView(name) == "file" ? "old" : "new");
+            ASSERT_EQ(symlink("missing", toNativePath(dir.filePath("dangling")).constData()), 0);
             const QString target = elsewhere ? other.filePath(QString(to).sliced(6)) : dir.filePath(to);
             const QByteArray before = test::readFile(target);
             QFile::setPermissions(dir.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner);
 
-            EXPECT_EQ(rename(native(dir, from), toNativePath(target)), expected);
-            const bool placed = expected == RenameOutcome::placed;
-            EXPECT_EQ(QFile::exists(dir.filePath(from)), !placed && QByteArrayView(from) != "absent");
-            EXPECT_EQ(test::readFile(target), placed ? "new" : before);
+            EXPECT_EQ(rename(toNativePath(dir.filePath(from)), toNativePath(target)), expected);
+            const bool moved = expected == placed;
+            EXPECT_EQ(QFile::exists(dir.filePath(from)), !moved && QByteArrayView(from) != "absent");
+            EXPECT_EQ(test::readFile(target), moved ? "new" : before);
             QFile::remove(target);
             QFile::setPermissions(dir.filePath("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         }
@@ -74,7 +61,7 @@ TEST(FileSystemTest, ListsEveryEntryNameAsItsBytes)
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
     test::writeFile(dir.filePath(".hidden"), "");
     ASSERT_EQ(close(open((toNativePath(dir.path()) + '/' + odd).constData(), O_CREAT | O_WRONLY, 0600)), 0);
-    ASSERT_EQ(symlink("missing", native(dir, "dangling").constData()), 0);
+    ASSERT_EQ(symlink("missing", toNativePath(dir.filePath("dangling")).constData()), 0);
 
     QByteArrayList names;
     EXPECT_TRUE(forEachEntryName(dir.path(), [&](QByteArrayView name) { names << name.toByteArray(); }));
@@ -84,4 +71,3 @@ TEST(FileSystemTest, ListsEveryEntryNameAsItsBytes)
 }
 
 } // namespace
-} // namespace quillary

@@ -9,9 +9,8 @@ namespace quillary::test {
 
 QByteArray bigEndian32(quint32 value)
 {
-    QByteArray bytes(4, Qt::Uninitialized);
-    qToBigEndian(value, bytes.data());
-    return bytes;
+    value = qToBigEndian(value);
+    return QByteArray(reinterpret_cast<const char*>(&value), 4);
 }
 
 QByteArray zlibStream(const QByteArray& data)
@@ -38,13 +37,26 @@ QByteArray tinyPng(const QByteArray& beforeData, const QByteArray& afterData)
            afterData + pngChunk("IEND", {});
 }
 
+QImage pattern(QImage::Format format, int width, int height)
+{
+    const bool alpha = QImage(1, 1, format).hasAlphaChannel();
+    QImage image(width, height, QImage::Format_RGBA64);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixelColor(x, y,
+                                QColor::fromRgba64(x * 0xffff / width,
+                                                   quint16(((x * 2654435761u) ^ (y * 40503u)) >> 8),
+                                                   (y * 0xffff / height) ^ (x & 8 ? 0xff : 0),
+                                                   alpha ? quint16(x * 977 + y * 131) : 0xffff));
+    return image.convertToFormat(format);
+}
+
 QByteArray encoded(const QImage& image, const char* format)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
+    QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, format);
-    return bytes;
+    return buffer.data();
 }
 
 } // namespace quillary::test

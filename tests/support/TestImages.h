@@ -6,7 +6,6 @@
 namespace quillary::test {
 
 QByteArray bigEndian32(quint32 value);
-// A zlib stream of `data`.
 QByteArray zlibStream(const QByteArray& data);
 // A PNG chunk of `type` around `data`, with its length and a right CRC.
 QByteArray pngChunk(const QByteArray& type, const QByteArray& data);
@@ -15,6 +14,8 @@ QByteArray pngStart(const QByteArray& header);
 // A 2x2 RGB PNG put together by hand: `beforeData` between IHDR and IDAT, `afterData` between IDAT
 // and IEND.
 QByteArray tinyPng(const QByteArray& beforeData = {}, const QByteArray& afterData = {});
+// Gradients, hard edges, noise and (where `format` has it) varied alpha, so any changed pixel shows.
+QImage pattern(QImage::Format format, int width, int height);
 // `image` in the file format Qt names `format`.
 QByteArray encoded(const QImage& image, const char* format);
 
