@@ -59,11 +59,14 @@ std::optional<QString> ScreenshotMover::moveScreenshot(const QString& source, co
         format = QStringLiteral("png"); // a plain move: the bytes are not touched
     }
 
-    const QSet<QString> reservedNow = m_reservedPaths;
+    // A copy of its own for the worker: Qt's implicit sharing would leave the worker and the main
+    // thread on one hash, which the main thread changes in place once it is no longer shared.
+    QSet<QString> reservedNow = m_reservedPaths;
+    reservedNow.detach();
     const QDate today = m_today();
     // The destructor waits for the workers, so `this` outlives every job; a result posted while it
     // is being destroyed is dropped with its pending events.
-    m_workers.start([this, source, target, format, rule, renames, reservedNow, today, targetDirectory] {
+    startOn(m_workers, [this, source, target, format, rule, renames, reservedNow, today, targetDirectory] {
         QString placedAt = target;
         // Converted once; only putting it in place is repeated.
         PreparedPlacement prepared = prepareConversion(source, placedAt, format);

@@ -1,5 +1,6 @@
 #include "ui/QuickMovePopup.h"
 
+#include "core/Threading.h"
 #include "folders/FolderStore.h"
 #include "folders/StandardFolders.h"
 #include "ui/CardBackground.h"
@@ -294,7 +295,7 @@ void QuickMovePopup::loadThumbnail(const QString& path)
         m_thumbnail->setPixmap(pixmap);
     });
     watcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, path, side] {
+    startOn(*QThreadPool::globalInstance(), [promise, path, side] {
         promise->start();
         const qreal radius = kThumbnailRadius * side / kThumbnailSide;
         promise->addResult(withRoundedCorners(decodeThumbnail(path, side), radius));
