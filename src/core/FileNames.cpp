@@ -1,5 +1,7 @@
 #include "core/FileNames.h"
 
+#include <sys/stat.h>
+
 namespace quillary {
 namespace {
 
@@ -108,6 +110,18 @@ QByteArray toNativePath(const QString& path)
         }
     }
     return out;
+}
+
+bool pathExists(const QString& path)
+{
+    struct stat info {};
+    return lstat(toNativePath(path).constData(), &info) == 0;
+}
+
+bool isDirectory(const QString& path)
+{
+    struct stat info {};
+    return stat(toNativePath(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 QString joinPath(const QString& folder, const QString& name)

@@ -16,6 +16,11 @@ namespace quillary {
 QString fromNativePath(const QByteArray& bytes);
 QByteArray toNativePath(const QString& path);
 
+// What lies at `path`, asked by its bytes: anything at all (a dangling link too), or a directory
+// (links followed).
+bool pathExists(const QString& path);
+bool isDirectory(const QString& path);
+
 // `name` inside `folder`, with exactly one "/" between them. Nothing else is cleaned or resolved, so
 // escaped bytes survive.
 QString joinPath(const QString& folder, const QString& name);

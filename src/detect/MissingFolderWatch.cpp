@@ -7,16 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
-#include <sys/stat.h>
-
 namespace quillary {
 namespace {
-
-bool isDirectory(const QString& path)
-{
-    struct stat status {};
-    return ::stat(toNativePath(path).constData(), &status) == 0 && S_ISDIR(status.st_mode);
-}
 
 // The nearest directory above `path` that exists; "/" at worst.
 QString nearestExistingAncestor(const QString& path)

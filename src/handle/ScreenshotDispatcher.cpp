@@ -12,8 +12,6 @@
 
 #include <QCoreApplication>
 
-#include <sys/stat.h>
-
 namespace quillary {
 namespace {
 
@@ -110,10 +108,8 @@ void ScreenshotDispatcher::advanceQueue()
 void ScreenshotDispatcher::pruneScreenshotQueue()
 {
     // By the file system's bytes: a name that is not valid UTF-8 must not look like a missing file.
-    const qsizetype removed = m_screenshotQueue.removeIf([](const QUrl& file) {
-        struct stat info {};
-        return lstat(toNativePath(file.toLocalFile()).constData(), &info) != 0;
-    });
+    const qsizetype removed =
+        m_screenshotQueue.removeIf([](const QUrl& file) { return !pathExists(file.toLocalFile()); });
     if (removed > 0)
         emit queueChanged();
 }
