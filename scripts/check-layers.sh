@@ -11,8 +11,9 @@ declare -A allowed=(
     [folders]="core platform"
     [detect]="core platform imaging"
     [handle]="core platform imaging folders"
+    [clipboard]="core platform imaging folders handle"
     [ui]="core platform imaging folders"
-    [app]="core platform imaging folders detect handle ui"
+    [app]="core platform imaging folders detect handle clipboard ui"
 )
 
 status=0

@@ -13,6 +13,8 @@ packages=(
     desktop-file-utils imagemagick poppler-utils trash-cli xvfb xauth
     # the end-to-end run on a real X server with real tray hosts
     openbox trayer xdotool dbus-x11 x11-utils haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
+    # clipboard saving: a real clipboard owner, and a server with two monitors for the toast's placement
+    xclip xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
 )
 
 missing=()

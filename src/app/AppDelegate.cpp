@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "clipboard/ClipboardContent.h"
+#include "clipboard/ClipboardWatcher.h"
 #include "core/Interaction.h"
 #include "core/Preferences.h"
 #include "core/Threading.h"
@@ -10,6 +12,7 @@
 #include "handle/CuePlayer.h"
 #include "handle/SafeFilePlacement.h"
 #include "handle/ScreenshotDispatcher.h"
+#include "platform/ClipboardSource.h"
 #include "platform/LoginItemService.h"
 #include "platform/TrayHostWatcher.h"
 #include "ui/AppShell.h"
@@ -40,9 +43,16 @@ AppDelegate::AppDelegate(Preferences& store, AppServices services, QObject* pare
     m_dispatcher = std::make_unique<ScreenshotDispatcher>(*m_folders, m_ownOutputs, m_services.cues.get());
     m_watch = std::make_unique<WatchController>(m_store, m_ownOutputs, m_services.screenshotFolder);
     m_shell = std::make_unique<AppShell>(*m_folders, std::move(m_services.trayHosts));
+    // Made now, so whatever is on the clipboard at launch counts as seen.
+    m_clipboard = std::make_unique<ClipboardWatcher>(m_store, std::move(m_services.clipboard), m_ownOutputs);
 
     connect(m_watch.get(), &WatchController::screenshotsFound, m_dispatcher.get(),
             &ScreenshotDispatcher::handleNewScreenshots);
+    connect(m_watch.get(), &WatchController::screenshotsFound, m_clipboard.get(),
+            &ClipboardWatcher::noteDesktopScreenshot);
+    connect(m_clipboard.get(), &ClipboardWatcher::toastRequested, this, &AppDelegate::showCopiedToast);
+    connect(m_clipboard.get(), &ClipboardWatcher::cueRequested, this,
+            [this] { playCue(QStringLiteral("Ping"), prefs::clipboardSoundLevel); });
     connect(m_watch.get(), &WatchController::permissionDenied, this, &AppDelegate::showPermissionAlert);
     connect(m_dispatcher.get(), &ScreenshotDispatcher::queueChanged, this, &AppDelegate::refreshStatusItem);
     connect(m_dispatcher.get(), &ScreenshotDispatcher::queueHeadChanged, this,
@@ -288,7 +298,23 @@ void AppDelegate::showCopiedToast()
 
 void AppDelegate::startPasteboardTimer()
 {
-    // Clipboard saving is not part of this build yet.
+    m_clipboard->startPasteboardTimer();
+}
+
+void AppDelegate::checkPasteboard()
+{
+    m_clipboard->checkPasteboard();
+}
+
+void AppDelegate::saveClipboardImage(const QByteArray& encodedImage)
+{
+    m_clipboard->saveClipboardImage(encodedImage,
+                                    clipboardFolderPath(m_store.textValue(prefs::clipboardSyncFolder)));
+}
+
+void AppDelegate::forgetLastClipboardImage()
+{
+    m_clipboard->forgetLastClipboardImage();
 }
 
 } // namespace quillary

@@ -15,6 +15,8 @@
 namespace quillary {
 
 class AppShell;
+class ClipboardSource;
+class ClipboardWatcher;
 class CopiedToast;
 class CuePlayer;
 class FolderMonitor;
@@ -44,6 +46,8 @@ struct AppServices {
     std::unique_ptr<TrayHostWatcher> trayHosts;
     // Where the desktop's screenshot tool saves (an absolute path; the home Desktop at worst).
     std::function<QString()> screenshotFolder;
+    // The clipboard that copied images are saved from; none means nothing is ever saved.
+    std::unique_ptr<ClipboardSource> clipboard;
 
     static AppServices createDefault();
 };
@@ -110,6 +114,10 @@ public:
     // The toast and the clipboard.
     void showCopiedToast();
     void startPasteboardTimer();
+    void checkPasteboard();
+    // Saves an image read from the clipboard, in any image format, into the "ClipBoard" folder.
+    void saveClipboardImage(const QByteArray& encodedImage);
+    void forgetLastClipboardImage();
 
     bool isPaused() const;
     WatchStatus watchStatus() const;
@@ -122,6 +130,7 @@ public:
     WatchController& watch() const { return *m_watch; }
     ScreenshotDispatcher& dispatcher() const { return *m_dispatcher; }
     AppShell& shell() const { return *m_shell; }
+    ClipboardWatcher& clipboard() const { return *m_clipboard; }
     const OwnOutputs& ownOutputs() const { return m_ownOutputs; }
 
 private:
@@ -132,6 +141,7 @@ private:
     std::unique_ptr<ScreenshotDispatcher> m_dispatcher;
     std::unique_ptr<WatchController> m_watch;
     std::unique_ptr<AppShell> m_shell;
+    std::unique_ptr<ClipboardWatcher> m_clipboard;
 };
 
 } // namespace quillary

@@ -2,6 +2,7 @@
 
 #include "core/Interaction.h"
 #include "handle/CuePlayer.h"
+#include "platform/ClipboardSource.h"
 #include "platform/LoginItemService.h"
 #include "platform/ScreenshotLocation.h"
 #include "platform/TrayHostWatcher.h"
@@ -24,6 +25,7 @@ AppServices AppServices::createDefault()
     services.screenshotFolder = [] {
         return screenshotSaveFolder(ScreenshotLocationEnvironment::fromProcess());
     };
+    services.clipboard = ClipboardSource::createDefault();
     return services;
 }
 

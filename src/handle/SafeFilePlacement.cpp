@@ -350,6 +350,31 @@ PlaceResult moveNoReplace(const QString& source, const QString& target)
     return prepareMove(source).commit(target);
 }
 
+NewFile writeNewFile(const QString& folder, QByteArrayView content,
+                     const std::function<QString(int attempt)>& nameFor, int maxAttempts,
+                     const std::function<void(const QString& path)>& beforePlacing)
+{
+    if (maxAttempts < 1)
+        return {};
+    auto file = TemporaryFile::create(joinPath(folder, nameFor(1)), 0666);
+    if (!file || !writeAll(file->fd(), content.data(), std::size_t(content.size())) || !file->sync())
+        return {};
+    for (int attempt = 1; attempt <= maxAttempts; ++attempt) {
+        const QString target = joinPath(folder, nameFor(attempt));
+        if (beforePlacing)
+            beforePlacing(target);
+        switch (const PlaceResult placed = file->placeAs(toNativePath(target))) {
+        case PlaceResult::placed:
+            return {placed, target};
+        case PlaceResult::targetExists:
+            continue;
+        default:
+            return {placed, {}};
+        }
+    }
+    return {PlaceResult::targetExists, {}};
+}
+
 int removeStaleTemporaryFiles(const QStringList& folders)
 {
     int removed = 0;

@@ -2,6 +2,7 @@
 
 #include "handle/SourceFile.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -80,6 +81,20 @@ PreparedPlacement prepareWrite(const QString& source, const QString& target, con
 
 // prepareMove followed by commit.
 PlaceResult moveNoReplace(const QString& source, const QString& target);
+
+// Where writeNewFile put its content, or why it did not.
+struct NewFile {
+    PlaceResult result =
+        PlaceResult::unwritable; // `placed`, `targetExists` (every name taken) or `unwritable`
+    QString path;                // the file written; empty unless placed
+};
+
+// Writes `content` to a new file in `folder` under the first name of nameFor(1), nameFor(2), …,
+// nameFor(maxAttempts) that nothing has: a synced temporary file there is given that name without
+// replacing anything. `beforePlacing` hears each path before it is tried (to register it as ours).
+NewFile writeNewFile(const QString& folder, QByteArrayView content,
+                     const std::function<QString(int attempt)>& nameFor, int maxAttempts,
+                     const std::function<void(const QString& path)>& beforePlacing = {});
 
 // Removes the temporary files a writer that was killed left in `folders`: only entries named as ours
 // (".<name>.quillary-" and six letters or digits) that are regular files and that no live writer

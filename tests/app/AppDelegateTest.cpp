@@ -1,3 +1,4 @@
+#include "clipboard/ClipboardWatcher.h"
 #include "core/NotificationCenter.h"
 #include "detect/FolderMonitor.h"
 #include "detect/WatchController.h"
@@ -101,6 +102,16 @@ TEST_F(AppDelegateTest, AutoMoveIntoTheWatchedFolderItselfRenamesInPlaceOnce)
     delegate->waitForMoves();
     EXPECT_EQ(QDir(screenshotFolder).entryList(QDir::Files), QStringList{"Screenshot_001.png"});
     EXPECT_EQ(QFileInfo(renamed).metadataChangeTime(), placedAt) << "it was not moved on again";
+}
+
+TEST_F(AppDelegateTest, AScreenshotFileFoundHoldsTheClipboardOff)
+{
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    EXPECT_FALSE(delegate->clipboard().lastDesktopScreenshotAt().has_value());
+    test::writeFile(home.filePath("Desktop/Screenshot 2026-12-07 at 10.00.00.png"), test::tinyPng());
+    ASSERT_TRUE(test::waitUntil([&] { return !delegate->screenshotQueue().isEmpty(); }));
+    EXPECT_TRUE(delegate->clipboard().lastDesktopScreenshotAt().has_value());
 }
 
 } // namespace

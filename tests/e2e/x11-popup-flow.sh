@@ -9,86 +9,9 @@
 # Prints one PASS/FAIL line per check and exits 1 when any failed, 77 when a tool is missing.
 set -uo pipefail
 
-binary=${1:-build/default/src/quillary}
-binary=$(realpath "$binary" 2>/dev/null) || binary=
-if [[ ! -x "$binary" ]]; then
-    echo "usage: $0 path/to/quillary" >&2
-    exit 2
-fi
-for tool in Xvfb openbox xdotool xprop import convert trayer dbus-launch dbus-send \
-    status-notifier-watcher gtk-sni-tray-standalone trash-list; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: $tool is not installed"
-        exit 77
-    fi
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillary-e2e.XXXXXX")
-pids=()
-failures=0
-passes=0
-cleanup() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null
-    done
-    wait 2>/dev/null
-    if ((failures > 0)); then
-        echo "Logs and screens of the failures are kept in $work"
-    else
-        rm -rf "$work"
-    fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-pass() {
-    echo "PASS: [$scenario] $*"
-    ((passes++))
-}
-fail() {
-    echo "FAIL: [$scenario] $*"
-    ((failures++))
-    # What the screen looked like, kept with the logs for a look afterwards.
-    [[ -n "${DISPLAY:-}" ]] && import -window root "$work/fail-$failures.png" 2>/dev/null
-}
-# check DESCRIPTION COMMAND...: one PASS or FAIL line for the command's status.
-check() {
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
-}
-# wait_until SECONDS COMMAND...: polls every 0.1 s until the command succeeds.
-wait_until() {
-    local deadline
-    deadline=$(awk -v now="$EPOCHREALTIME" -v s="$1" 'BEGIN { printf "%.3f", now + s }')
-    shift
-    until "$@"; do
-        awk -v now="$EPOCHREALTIME" -v d="$deadline" 'BEGIN { exit !(now >= d) }' && return 1
-        sleep 0.1
-    done
-}
-# stays_false SECONDS COMMAND...: the command keeps failing for that long.
-stays_false() {
-    local seconds=$1
-    shift
-    ! wait_until "$seconds" "$@"
-}
-# Runs a child with a small, fixed environment so the caller's desktop cannot leak in.
-spawn() {
-    local log=$1
-    shift
-    env -i PATH="$PATH" HOME="$home" DISPLAY="$DISPLAY" LANG=C.UTF-8 QT_QPA_PLATFORM=xcb \
-        XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
-        XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/run" \
-        ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"} \
-        "$@" >"$log" 2>&1 &
-    pids+=($!)
-}
-stop() {
-    kill "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
-}
+source "$(dirname "$0")/common.sh"
+e2e_begin e2e "${1:-}" Xvfb openbox xdotool xprop import convert trayer dbus-launch dbus-send \
+    status-notifier-watcher gtk-sni-tray-standalone trash-list
 
 # --- the display --------------------------------------------------------------------------------
 
@@ -109,9 +32,7 @@ fi
 DISPLAY=:$(head -n1 "$work/display")
 export DISPLAY
 unset DBUS_SESSION_BUS_ADDRESS
-spawn "$work/openbox.log" openbox --sm-disable
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-if ! wait_until 10 wm_running; then
+if ! start_window_manager; then
     fail "openbox starts"
     exit 1
 fi

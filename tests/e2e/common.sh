@@ -1,0 +1,96 @@
+# Sourced by the end-to-end scripts that run the real binary on an X server: the binary argument,
+# the tools they need, a work folder (kept at exit when a check failed), PASS/FAIL lines, polling and
+# children started with a small, fixed environment. Callers set `scenario`, which prefixes each line,
+# and `home`, the throw-away HOME of the children they spawn.
+#
+#   e2e_begin NAME "$@" TOOL...   checks the binary and the tools (exits 2 or 77), makes $work
+
+e2e_begin() {
+    local name=$1 tool
+    binary=${2:-build/default/src/quillary}
+    binary=$(realpath "$binary" 2>/dev/null) || binary=
+    if [[ ! -x "$binary" ]]; then
+        echo "usage: $0 path/to/quillary" >&2
+        exit 2
+    fi
+    shift 2
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "SKIP: $tool is not installed"
+            exit 77
+        fi
+    done
+    work=$(mktemp -d "${TMPDIR:-/tmp}/quillary-$name.XXXXXX")
+    pids=()
+    failures=0
+    passes=0
+    trap e2e_cleanup EXIT
+    trap 'exit 130' INT TERM
+}
+
+e2e_cleanup() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null
+    done
+    wait 2>/dev/null
+    if ((failures > 0)); then
+        echo "Logs and screens of the failures are kept in $work"
+    else
+        rm -rf "$work"
+    fi
+}
+
+pass() {
+    echo "PASS: [$scenario] $*"
+    ((passes++))
+}
+fail() {
+    echo "FAIL: [$scenario] $*"
+    ((failures++))
+    # What the screen looked like, kept with the logs for a look afterwards.
+    [[ -n "${DISPLAY:-}" ]] && import -window root "$work/fail-$failures.png" 2>/dev/null
+}
+# check DESCRIPTION COMMAND...: one PASS or FAIL line for the command's status.
+check() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+# wait_until SECONDS COMMAND...: polls every 0.1 s until the command succeeds.
+wait_until() {
+    local deadline
+    deadline=$(awk -v now="$EPOCHREALTIME" -v s="$1" 'BEGIN { printf "%.3f", now + s }')
+    shift
+    until "$@"; do
+        awk -v now="$EPOCHREALTIME" -v d="$deadline" 'BEGIN { exit !(now >= d) }' && return 1
+        sleep 0.1
+    done
+}
+# stays_false SECONDS COMMAND...: the command keeps failing for that long.
+stays_false() {
+    local seconds=$1
+    shift
+    ! wait_until "$seconds" "$@"
+}
+# Runs a child with a small, fixed environment so the caller's desktop cannot leak in.
+spawn() {
+    local log=$1
+    shift
+    env -i PATH="$PATH" HOME="$home" DISPLAY="$DISPLAY" LANG=C.UTF-8 QT_QPA_PLATFORM=xcb \
+        XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
+        XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/run" \
+        ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"} \
+        "$@" >"$log" 2>&1 &
+    pids+=($!)
+}
+stop() {
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+# Starts openbox on $DISPLAY and waits until it manages the screen.
+start_window_manager() {
+    spawn "$work/openbox.log" openbox --sm-disable
+    wait_until 10 wm_running
+}
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
