@@ -37,7 +37,6 @@ ClipboardWatcher::ClipboardWatcher(Preferences& store, std::unique_ptr<Clipboard
     , m_lastPasteboardChangeCount(m_source ? m_source->changeCount() : 0)
     , m_saver(ownOutputs)
 {
-    m_worker.setMaxThreadCount(1);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         m_timer.setInterval(tickInterval);
@@ -93,7 +92,7 @@ void ClipboardWatcher::checkPasteboard()
 void ClipboardWatcher::saveClipboardImage(const QByteArray& encodedImage, const QString& folder)
 {
     const qint64 seconds = m_hooks.secondsSinceEpoch();
-    startOn(m_worker, [this, encodedImage, folder, seconds] {
+    m_worker.start([this, encodedImage, folder, seconds] {
         const ClipboardImageSaver::Result result = m_saver.save(encodedImage, folder, seconds);
         postTo(this, [this, result] { imageHandled(result); });
     });
@@ -101,7 +100,7 @@ void ClipboardWatcher::saveClipboardImage(const QByteArray& encodedImage, const 
 
 void ClipboardWatcher::forgetLastClipboardImage()
 {
-    startOn(m_worker, [this] { m_saver.forgetLastImage(); });
+    m_worker.start([this] { m_saver.forgetLastImage(); });
 }
 
 void ClipboardWatcher::noteDesktopScreenshot()

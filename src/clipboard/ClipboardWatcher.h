@@ -1,9 +1,9 @@
 #pragma once
 
 #include "clipboard/ClipboardImageSaver.h"
+#include "core/Threading.h"
 
 #include <QObject>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <chrono>
@@ -94,7 +94,7 @@ private:
 
     // Touched on the worker only, in the order the work was handed over.
     ClipboardImageSaver m_saver;
-    QThreadPool m_worker;
+    SerialWorker m_worker;
 };
 
 } // namespace quillary

@@ -71,4 +71,37 @@ template <typename Work> void startOn(QThreadPool& pool, Work&& work)
     });
 }
 
+// One worker thread's worth of a QThreadPool: tasks run one at a time, in the order they were given,
+// each seeing everything the tasks before it wrote. The pool may run successive tasks on different
+// threads (an idle thread expires) and hands them over under locks ThreadSanitizer cannot see, so the
+// order is also stated through an atomic that each task acquires before it starts and releases when
+// it ends, and that waitForDone acquires: state kept across tasks is then visibly ordered.
+class SerialWorker final {
+public:
+    SerialWorker() { m_pool.setMaxThreadCount(1); }
+    ~SerialWorker() { waitForDone(); }
+    SerialWorker(const SerialWorker&) = delete;
+    SerialWorker& operator=(const SerialWorker&) = delete;
+
+    template <typename Work> void start(Work&& work)
+    {
+        startOn(m_pool, [this, task = std::forward<Work>(work)]() mutable {
+            (void)m_finished.load(std::memory_order_acquire);
+            task();
+            m_finished.fetch_add(1, std::memory_order_release);
+        });
+    }
+
+    // Blocks until every task given so far has run.
+    void waitForDone()
+    {
+        m_pool.waitForDone();
+        (void)m_finished.load(std::memory_order_acquire);
+    }
+
+private:
+    QThreadPool m_pool;
+    std::atomic<quint64> m_finished{0};
+};
+
 } // namespace quillary

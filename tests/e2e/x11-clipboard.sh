@@ -113,6 +113,14 @@ check "the toast shows" wait_until 2 toast_shown
 check "the toast is centred on the left-hand monitor, under the pointer" toast_centred_on "$monitor0_geometry"
 wait_until 3 toast_gone
 
+# A change of the primary selection is no change of the clipboard: the image still on the clipboard
+# is not looked at again (it would show the toast as a duplicate).
+scenario=selection
+xclip -quiet -selection primary -t image/png -i "$work/shot3.png" >/dev/null 2>&1 &
+pids+=($!)
+check "an image in the primary selection is left alone" stays_false 1.5 toast_shown
+check "and writes nothing" count_is 2
+
 # --- what is not an image -------------------------------------------------------------------------
 
 scenario=text
