@@ -2,6 +2,7 @@
 
 #include "clipboard/ClipboardContent.h"
 #include "clipboard/ClipboardWatcher.h"
+#include "core/Diagnostics.h"
 #include "core/Interaction.h"
 #include "core/Preferences.h"
 #include "core/Threading.h"
@@ -16,6 +17,7 @@
 #include "platform/LoginItemService.h"
 #include "platform/TrayHostWatcher.h"
 #include "ui/AppShell.h"
+#include "ui/settings/SettingsHost.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -27,6 +29,24 @@ namespace {
 QPointer<AppDelegate> sharedDelegate;
 
 } // namespace
+
+// The settings window's view of the delegate.
+class AppDelegate::SettingsBridge final : public SettingsHost {
+public:
+    explicit SettingsBridge(AppDelegate& delegate)
+        : m_delegate(delegate)
+    {
+    }
+    QUrl currentWatchURL() const override { return m_delegate.currentWatchURL(); }
+    WatchStatus watchStatus() const override { return m_delegate.watchStatus(); }
+    bool isUsingCustomWatchFolder() const override { return m_delegate.isUsingCustomWatchFolder(); }
+    void setCustomWatchFolder(const QUrl& folder) override { m_delegate.setCustomWatchFolder(folder); }
+    void startWatching() override { m_delegate.startWatching(); }
+    void setLaunchAtLogin(bool enabled) override { m_delegate.setLaunchAtLogin(enabled); }
+
+private:
+    AppDelegate& m_delegate;
+};
 
 AppDelegate* AppDelegate::shared()
 {
@@ -43,6 +63,8 @@ AppDelegate::AppDelegate(Preferences& store, AppServices services, QObject* pare
     m_dispatcher = std::make_unique<ScreenshotDispatcher>(*m_folders, m_ownOutputs, m_services.cues.get());
     m_watch = std::make_unique<WatchController>(m_store, m_ownOutputs, m_services.screenshotFolder);
     m_shell = std::make_unique<AppShell>(*m_folders, std::move(m_services.trayHosts));
+    m_settingsBridge = std::make_unique<SettingsBridge>(*this);
+    m_shell->setSettingsServices(m_settingsBridge.get(), m_services.interaction.get());
     // Made now, so whatever is on the clipboard at launch counts as seen.
     m_clipboard = std::make_unique<ClipboardWatcher>(m_store, std::move(m_services.clipboard), m_ownOutputs);
 
@@ -255,6 +277,16 @@ void AppDelegate::refreshPauseMenuItem()
 void AppDelegate::showSettingsWindow()
 {
     m_shell->showSettingsWindow(isPaused());
+}
+
+void AppDelegate::setLaunchAtLogin(bool enabled)
+{
+    LoginItemService* loginItems = m_services.loginItems.get();
+    if (!loginItems)
+        return;
+    if (const std::optional<QString> error =
+            enabled ? loginItems->registerApp() : loginItems->unregisterApp())
+        printLine(QStringLiteral("❌ LaunchAtLogin Error: ") + *error);
 }
 
 // MARK: - The quick-move card

@@ -104,6 +104,8 @@ public:
     void refreshStatusItem();
     void refreshPauseMenuItem();
     void showSettingsWindow();
+    // Registers or unregisters the login item; a failure prints one line and changes nothing else.
+    void setLaunchAtLogin(bool enabled);
 
     // The quick-move card.
     void showPopupForQueueHead(bool fromStatusItemClick);
@@ -142,6 +144,8 @@ private:
     std::unique_ptr<WatchController> m_watch;
     std::unique_ptr<AppShell> m_shell;
     std::unique_ptr<ClipboardWatcher> m_clipboard;
+    class SettingsBridge;
+    std::unique_ptr<SettingsBridge> m_settingsBridge;
 };
 
 } // namespace quillary

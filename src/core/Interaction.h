@@ -27,6 +27,9 @@ public:
     // first. Returns the field's text when the first button was chosen, nothing otherwise.
     virtual std::optional<QString> runTextPrompt(const ModalAlert& alert, const QString& placeholder) = 0;
     virtual void openUrl(const QUrl& url) = 0;
+    // A folder chooser with `message` above it and `prompt` on its confirm button; the folder chosen,
+    // or nothing when cancelled.
+    virtual std::optional<QUrl> chooseFolder(const QString& message, const QString& prompt) = 0;
     // The system alert sound, for a request that was refused.
     virtual void beep() = 0;
 

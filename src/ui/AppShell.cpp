@@ -83,13 +83,18 @@ void AppShell::showStatusMenu()
         m_statusItem->showMenu();
 }
 
+void AppShell::setSettingsServices(SettingsHost* host, Interaction* interaction)
+{
+    m_settingsHost = host;
+    m_interaction = interaction;
+}
+
 void AppShell::showSettingsWindow(bool isPaused)
 {
     if (!m_settingsWindow || !m_settingsWindow->isVisible()) {
         delete m_settingsWindow.data();
-        // The window's content is built afresh: a standard folder deleted from the list returns.
-        m_folders.seedDefaults();
-        m_settingsWindow = new SettingsWindow(!m_hasTrayIcon);
+        // The window's content is built afresh (a standard folder deleted from the list returns).
+        m_settingsWindow = new SettingsWindow(m_folders, m_settingsHost, m_interaction, !m_hasTrayIcon);
         m_settingsWindow->setPaused(isPaused);
         connect(m_settingsWindow, &SettingsWindow::pauseToggleRequested, this,
                 &AppShell::pauseToggleRequested);

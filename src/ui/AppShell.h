@@ -10,6 +10,8 @@ namespace quillary {
 
 class CopiedToast;
 class FolderStore;
+class Interaction;
+class SettingsHost;
 class QuickMovePanel;
 class SettingsWindow;
 class StatusItem;
@@ -33,6 +35,8 @@ public:
     void showStatusMenu();
     // Shows the settings window, built afresh unless it is already visible.
     void showSettingsWindow(bool isPaused);
+    // What the settings window built from now on reaches the application through; either may be null.
+    void setSettingsServices(SettingsHost* host, Interaction* interaction);
 
     // Fills the card with `file` (`total` waiting) and shows it without taking the focus, at the
     // lower right of the primary screen, or of the pointer's screen when `onPointerScreen`.
@@ -61,6 +65,8 @@ private:
     std::unique_ptr<TrayHostWatcher> m_trayHosts;
     StatusItem* m_statusItem = nullptr;
     QPointer<SettingsWindow> m_settingsWindow;
+    SettingsHost* m_settingsHost = nullptr;
+    Interaction* m_interaction = nullptr;
     QPointer<QuickMovePanel> m_popupWindow;
     QPointer<CopiedToast> m_toastWindow;
     // Without a tray the settings window carries Pause/Resume and Quit.

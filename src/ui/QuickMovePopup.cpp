@@ -68,9 +68,11 @@ QPushButton#folderButton[folderKind="custom"]:hover { background-color: #2b95ff;
 QPushButton#folderButton[folderKind="custom"]:pressed { background-color: #0070e0; }
 )";
 
-QFont withSize(QFont font, qreal points, QFont::Weight weight)
+// Sizes are logical pixels, as the card's whole layout is; Qt's points would draw the text a third
+// larger at 96 dpi.
+QFont withSize(QFont font, qreal pixels, QFont::Weight weight)
 {
-    font.setPointSizeF(points);
+    font.setPixelSize(qRound(pixels));
     font.setWeight(weight);
     return font;
 }

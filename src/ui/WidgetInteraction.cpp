@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -52,6 +54,22 @@ std::optional<QString> WidgetInteraction::runTextPrompt(const ModalAlert& alert,
 void WidgetInteraction::openUrl(const QUrl& url)
 {
     QDesktopServices::openUrl(url);
+}
+
+std::optional<QUrl> WidgetInteraction::chooseFolder(const QString& message, const QString& prompt)
+{
+    QFileDialog dialog;
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setWindowTitle(message);
+    dialog.setLabelText(QFileDialog::Accept, prompt);
+    dialog.setDirectory(QDir::homePath());
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedUrls().isEmpty())
+        return std::nullopt;
+    return dialog.selectedUrls().first();
 }
 
 void WidgetInteraction::beep()

@@ -10,6 +10,7 @@ public:
     int runModal(const ModalAlert& alert) override;
     std::optional<QString> runTextPrompt(const ModalAlert& alert, const QString& placeholder) override;
     void openUrl(const QUrl& url) override;
+    std::optional<QUrl> chooseFolder(const QString& message, const QString& prompt) override;
     void beep() override;
 };
 

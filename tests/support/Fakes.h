@@ -55,6 +55,11 @@ public:
         return typedText;
     }
     void openUrl(const QUrl& url) override { openedUrls.append(url); }
+    std::optional<QUrl> chooseFolder(const QString& message, const QString& prompt) override
+    {
+        folderChoosers.append({message, prompt});
+        return chosenFolder;
+    }
     void beep() override { ++beeps; }
 
     int answer = 1;
@@ -62,6 +67,8 @@ public:
     QList<ModalAlert> alerts;
     QStringList placeholders;
     QList<QUrl> openedUrls;
+    std::optional<QUrl> chosenFolder;  // nothing: the chooser was cancelled
+    QList<QStringList> folderChoosers; // message and prompt of each
     int beeps = 0;
 };
 

@@ -1,32 +1,39 @@
 #include "ui/settings/SettingsWindow.h"
 
-#include <QHBoxLayout>
+#include "ui/settings/SettingsView.h"
+
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace quillary {
 
-SettingsWindow::SettingsWindow(bool showAppControls, QWidget* parent)
+SettingsWindow::SettingsWindow(FolderStore& folders, SettingsHost* host, Interaction* interaction,
+                               bool showAppControls, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , m_view(new SettingsView(folders, host, interaction, this))
 {
     setWindowTitle(QStringLiteral("Quillary Settings"));
-    setFixedSize(720, 680);
+    setFixedSize(SettingsView::viewSize);
     // Closing keeps the window object; the next opening builds a fresh one.
     setAttribute(Qt::WA_DeleteOnClose, false);
-
     auto* layout = new QVBoxLayout(this);
-    layout->addStretch();
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    connect(m_view, &SettingsView::doneRequested, this, &QWidget::close);
+
     if (showAppControls) {
-        auto* footer = new QHBoxLayout;
-        footer->addStretch();
-        m_pauseButton = new QPushButton(this);
+        auto* controls = new QWidget;
+        auto* rows = new QVBoxLayout(controls);
+        rows->setContentsMargins(0, 0, 0, 0);
+        m_pauseButton = new QPushButton(controls);
         connect(m_pauseButton, &QPushButton::clicked, this, &SettingsWindow::pauseToggleRequested);
-        footer->addWidget(m_pauseButton);
-        auto* quit = new QPushButton(QStringLiteral("Quit"), this);
+        rows->addWidget(m_pauseButton);
+        auto* quit = new QPushButton(QStringLiteral("Quit"), controls);
         connect(quit, &QPushButton::clicked, this, &SettingsWindow::quitRequested);
-        footer->addWidget(quit);
-        layout->addLayout(footer);
+        rows->addWidget(quit);
+        m_view->setSidebarFooter(controls);
     }
+    m_view->doneButton()->setFocus();
 }
 
 void SettingsWindow::setPaused(bool isPaused)

@@ -1,0 +1,70 @@
+#include "ui/settings/SidebarButton.h"
+
+#include "ui/widgets/SettingsStyle.h"
+#include "ui/widgets/SymbolIcon.h"
+
+#include <QPainter>
+
+namespace quillary {
+namespace {
+
+constexpr int kPaddingV = 8;
+constexpr int kPaddingH = 10;
+constexpr int kSymbolWidth = 18;
+constexpr int kSymbolSide = 13;
+constexpr int kSpacing = 10;
+
+} // namespace
+
+SidebarButton::SidebarButton(const QString& symbol, const QString& title, QWidget* parent)
+    : QAbstractButton(parent)
+    , m_symbol(symbol)
+{
+    setText(title);
+    setAccessibleName(title);
+    setCheckable(true);
+    setAutoExclusive(true);
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+QSize SidebarButton::sizeHint() const
+{
+    const QFontMetrics metrics(style::font(font(), 13, QFont::DemiBold));
+    return {kPaddingH * 2 + kSymbolWidth + kSpacing + metrics.horizontalAdvance(text()),
+            kPaddingV * 2 + std::max(metrics.height(), kSymbolSide)};
+}
+
+void SidebarButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const bool selected = isChecked();
+    if (selected) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(style::withOpacity(style::accent(palette()), 0.85));
+        painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    } else if (underMouse()) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(style::withOpacity(palette().color(QPalette::WindowText), 0.06));
+        painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    }
+    if (hasFocus()) {
+        painter.setPen(QPen(style::withOpacity(style::accent(palette()), 0.6), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
+    }
+    const QColor symbolColor = selected ? QColor(Qt::white) : style::secondaryText(palette());
+    const QRect symbolBox(kPaddingH, 0, kSymbolWidth, height());
+    const QPixmap symbol = symbolIcon(m_symbol, symbolColor, kSymbolSide).pixmap(kSymbolSide, kSymbolSide);
+    painter.drawPixmap(QRect(QPoint(symbolBox.center().x() - kSymbolSide / 2, (height() - kSymbolSide) / 2),
+                             QSize(kSymbolSide, kSymbolSide)),
+                       symbol);
+    painter.setFont(style::font(font(), 13, selected ? QFont::DemiBold : QFont::Normal));
+    painter.setPen(selected ? QColor(Qt::white) : palette().color(QPalette::WindowText));
+    const QRect textBox(kPaddingH + kSymbolWidth + kSpacing, 0,
+                        width() - kPaddingH * 2 - kSymbolWidth - kSpacing, height());
+    painter.drawText(textBox, Qt::AlignVCenter | Qt::AlignLeft, text());
+}
+
+} // namespace quillary

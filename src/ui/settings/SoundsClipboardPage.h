@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+
+namespace quillary {
+
+class SettingsView;
+class ToggleSwitch;
+
+// The settings window's Sounds & Clipboard page: clipboard saving with its folder, and the two
+// sound cues. Every control only stores its preference.
+class SoundsClipboardPage final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SoundsClipboardPage(SettingsView& view);
+
+    ToggleSwitch* clipboardSwitch() const { return m_clipboardSwitch; }
+    QComboBox* clipboardFolder() const { return m_clipboardFolder; }
+    ToggleSwitch* popupSoundSwitch() const { return m_popupSound; }
+    ToggleSwitch* clipboardSoundSwitch() const { return m_clipboardSound; }
+
+private:
+    ToggleSwitch* m_clipboardSwitch;
+    QComboBox* m_clipboardFolder;
+    ToggleSwitch* m_popupSound;
+    ToggleSwitch* m_clipboardSound;
+};
+
+} // namespace quillary
