@@ -23,6 +23,7 @@ class Interaction;
 class LoginItemService;
 class Preferences;
 class QuickMovePanel;
+class RetroRenamer;
 class ScreenshotDispatcher;
 class SettingsWindow;
 class StatusItem;
@@ -122,6 +123,8 @@ public:
     WatchController& watch() const { return *m_watch; }
     ScreenshotDispatcher& dispatcher() const { return *m_dispatcher; }
     AppShell& shell() const { return *m_shell; }
+    // Renames the files already in folders, for the settings window's Done action.
+    RetroRenamer& retroRenamer() const { return *m_retroRenamer; }
     const OwnOutputs& ownOutputs() const { return m_ownOutputs; }
 
 private:
@@ -132,6 +135,7 @@ private:
     std::unique_ptr<ScreenshotDispatcher> m_dispatcher;
     std::unique_ptr<WatchController> m_watch;
     std::unique_ptr<AppShell> m_shell;
+    std::unique_ptr<RetroRenamer> m_retroRenamer;
 };
 
 } // namespace quillary
