@@ -7,7 +7,7 @@ packages=(
     # g++ brings the sanitizer runtimes (ASan, UBSan, TSan); clang-format checks the formatting
     g++ cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
-    libpng-dev libturbojpeg0-dev libqpdf-dev libpulse-dev libxcb1-dev qt6-svg-dev
+    libpng-dev libturbojpeg0-dev libqpdf-dev libpoppler-qt6-dev libpulse-dev libxcb1-dev qt6-svg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # tools the tests check real outputs with
     desktop-file-utils imagemagick poppler-utils trash-cli xvfb xauth

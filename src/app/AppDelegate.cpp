@@ -11,6 +11,7 @@
 #include "folders/QuickCreate.h"
 #include "folders/StandardFolders.h"
 #include "handle/CuePlayer.h"
+#include "handle/RetroRenamer.h"
 #include "handle/SafeFilePlacement.h"
 #include "handle/ScreenshotDispatcher.h"
 #include "platform/ClipboardSource.h"
@@ -89,6 +90,9 @@ AppDelegate::AppDelegate(Preferences& store, AppServices services, QObject* pare
     connect(shell, &AppShell::cardMoveRequested, this, &AppDelegate::popupMove);
     connect(shell, &AppShell::cardDeleteRequested, this, &AppDelegate::popupDelete);
     connect(shell, &AppShell::cardQuickCreateRequested, this, &AppDelegate::quickCreateFolder);
+
+    m_retroRenamer = std::make_unique<RetroRenamer>(&m_ownOutputs);
+    connect(m_retroRenamer.get(), &RetroRenamer::activityChanged, shell, &AppShell::setStatusActivity);
 }
 
 AppDelegate::~AppDelegate() = default;

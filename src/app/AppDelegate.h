@@ -25,6 +25,7 @@ class Interaction;
 class LoginItemService;
 class Preferences;
 class QuickMovePanel;
+class RetroRenamer;
 class ScreenshotDispatcher;
 class SettingsWindow;
 class StatusItem;
@@ -133,6 +134,8 @@ public:
     ScreenshotDispatcher& dispatcher() const { return *m_dispatcher; }
     AppShell& shell() const { return *m_shell; }
     ClipboardWatcher& clipboard() const { return *m_clipboard; }
+    // Renames the files already in folders, for the settings window's Done action.
+    RetroRenamer& retroRenamer() const { return *m_retroRenamer; }
     const OwnOutputs& ownOutputs() const { return m_ownOutputs; }
 
 private:
@@ -146,6 +149,7 @@ private:
     std::unique_ptr<ClipboardWatcher> m_clipboard;
     class SettingsBridge;
     std::unique_ptr<SettingsBridge> m_settingsBridge;
+    std::unique_ptr<RetroRenamer> m_retroRenamer;
 };
 
 } // namespace quillary

@@ -231,6 +231,35 @@ struct Streamed {
     bool joinRefused = false; // TurboJPEG wrote strips that cannot be joined; the file itself was fine
 };
 
+// Decoding and encoding strip by strip, all on this thread through one buffer.
+Streamed encodeStreamedAlone(PngRowReader& reader)
+{
+    const QSize size = reader.size();
+    const int bytesPerPixel = reader.bytesPerPixel();
+    const std::size_t stride = std::size_t(size.width()) * std::size_t(bytesPerPixel);
+    std::vector<unsigned char> buffer(stride * kStripRows);
+    const TjHandle compressor(tjInitCompress());
+    if (!compressor)
+        return {};
+    StripJoiner joiner(size, reader.dotsPerMeter() ? densityOf(*reader.dotsPerMeter()) : std::nullopt);
+    for (int top = 0; top < size.height(); top += kStripRows) {
+        const int rows = std::min(kStripRows, size.height() - top);
+        if (!reader.readRows(buffer.data(), rows, stride))
+            return {};
+        if (bytesPerPixel == 4)
+            flattenOntoWhite(buffer.data(), std::size_t(size.width()) * std::size_t(rows));
+        const auto jpeg = compress(compressor.get(), buffer.data(), size.width(), rows, stride,
+                                   bytesPerPixel == 4 ? TJPF_RGBX : TJPF_RGB);
+        if (!jpeg)
+            return {};
+        if (!joiner.add(*jpeg))
+            return {std::nullopt, true};
+    }
+    if (!reader.finish())
+        return {};
+    return {joiner.finish(), false};
+}
+
 // Decoding on this thread and encoding on a helper, strip by strip through a few buffers.
 Streamed encodeStreamed(PngRowReader& reader)
 {
@@ -330,12 +359,12 @@ std::optional<QByteArray> encodeJpeg(QImage image)
     return jpeg;
 }
 
-std::optional<QByteArray> encodeJpegFile(int fd)
+std::optional<QByteArray> encodeJpegFile(int fd, bool useHelperThread)
 {
     {
         PngRowReader reader(fd);
         if (reader.open()) {
-            Streamed streamed = encodeStreamed(reader);
+            Streamed streamed = useHelperThread ? encodeStreamed(reader) : encodeStreamedAlone(reader);
             if (!streamed.joinRefused)
                 return std::move(streamed.jpeg);
         }

@@ -18,7 +18,8 @@ std::optional<QByteArray> encodeJpeg(QImage image);
 // The image file behind `fd` encoded as above, or nothing when it does not decode whole (truncated,
 // damaged, not an image, over the decoding caps). The file is read from its start without moving the
 // offset of `fd`. A non-interlaced PNG is inflated on the calling thread while a helper thread encodes
-// the rows already read; other files are decoded whole first.
-std::optional<QByteArray> encodeJpegFile(int fd);
+// the rows already read (with `useHelperThread` false, strip by strip on the calling thread alone, for
+// callers that keep every core busy with a file each); other files are decoded whole first.
+std::optional<QByteArray> encodeJpegFile(int fd, bool useHelperThread = true);
 
 } // namespace quillary

@@ -362,6 +362,8 @@ void writeDocument(const PdfImage& image, Pipeline& output)
     writer.setDecodeLevel(qpdf_dl_none);
     writer.setNewlineBeforeEndstream(true);
     writer.setMinimumPDFVersion(image.bitsPerComponent == 16 ? "1.5" : "1.4");
+    // The file's /ID from its content rather than the clock: the same image gives the same bytes.
+    writer.setDeterministicID(true);
     writer.write();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -28,8 +30,12 @@ struct DirectoryListing {
     std::vector<DirectoryEntry> entries;
 };
 
-// Lists the visible regular files of `folder` (no recursion) whose names end in ".png" in any case,
-// in directory order. Other entries cost no file-status call.
+// Lists the visible regular files of `folder` (no recursion) whose names end in "." and one of
+// `extensions` (given in lower case, matched in any case), in directory order. An entry whose kind
+// cannot be read is listed too. Other entries cost no file-status call.
+DirectoryListing listFilesWithExtensions(const QString& folder, const QList<QByteArray>& extensions);
+
+// listFilesWithExtensions for ".png".
 DirectoryListing listPngFiles(const QString& folder);
 
 } // namespace quillary

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace quillary {
 
@@ -28,5 +29,9 @@ RenameOutcome renameNoReplaceByLink(const QByteArray& from, const QByteArray& to
 // "." and "..", in directory order and as the bytes on disk (fromNativePath decodes them). Nothing
 // is stat'ed. False when the folder could not be listed to the end.
 bool forEachEntryName(const QString& folder, const std::function<void(QByteArrayView name)>& visit);
+
+// When the file at `path` (a link followed) was made, where the filesystem records that, else when
+// its content last changed; seconds since the epoch. Nothing when neither can be read.
+std::optional<qint64> creationOrModificationTime(const QString& path);
 
 } // namespace quillary

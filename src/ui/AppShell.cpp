@@ -69,6 +69,12 @@ void AppShell::refreshStatusItem(int pendingCount)
         m_statusItem->refresh(pendingCount);
 }
 
+void AppShell::setStatusActivity(const QString& text)
+{
+    if (m_statusItem)
+        m_statusItem->setActivity(text);
+}
+
 void AppShell::refreshPauseMenuItem(bool isPaused)
 {
     if (m_statusItem)

@@ -32,6 +32,8 @@ public:
     void setupStatusItem(bool isPaused);
     void refreshStatusItem(int pendingCount);
     void refreshPauseMenuItem(bool isPaused);
+    // What Quillary is busy with, shown in the tray's tooltip while not empty.
+    void setStatusActivity(const QString& text);
     void showStatusMenu();
     // Shows the settings window, built afresh unless it is already visible.
     void showSettingsWindow(bool isPaused);

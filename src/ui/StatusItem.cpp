@@ -91,7 +91,18 @@ void StatusItem::refresh(qsizetype pendingCount)
         return;
     m_trayIcon->setIcon(
         makeTrayIcon(static_cast<int>(std::min(pendingCount, maxShownCount)), panelLooksDark()));
-    m_trayIcon->setToolTip(toolTipFor(pendingCount));
+    m_trayIcon->setToolTip(toolTip());
+}
+
+void StatusItem::setActivity(const QString& text)
+{
+    m_activity = text;
+    refresh(m_pendingCount);
+}
+
+QString StatusItem::toolTip() const
+{
+    return m_activity.isEmpty() ? toolTipFor(m_pendingCount) : m_activity;
 }
 
 void StatusItem::refreshPauseTitle(bool isPaused)

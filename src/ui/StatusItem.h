@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 #include <memory>
 
@@ -31,6 +32,8 @@ public:
 
     // Icon badge, tooltip and the pending entry follow the queue length.
     void refresh(qsizetype pendingCount);
+    // While not empty, the tooltip says this instead ("Renaming 3 of 12 in Work…").
+    void setActivity(const QString& text);
     void refreshPauseTitle(bool isPaused);
     // Opens the menu at the pointer.
     void showMenu();
@@ -41,6 +44,7 @@ public:
     QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
 
     static QString toolTipFor(qsizetype pendingCount);
+    QString toolTip() const;
 
 signals:
     void leftClicked();
@@ -59,6 +63,7 @@ private:
     QPointer<QAction> m_pendingItem;
     QSystemTrayIcon* m_trayIcon = nullptr;
     qsizetype m_pendingCount = 0;
+    QString m_activity;
 };
 
 } // namespace quillary

@@ -1,6 +1,8 @@
 // The tray menu, the pause switch and the card as the delegate drives them (offscreen).
 #include "app/AppDelegate.h"
 #include "folders/SavedFolders.h"
+#include "folders/StandardFolders.h"
+#include "handle/RetroRenamer.h"
 #include "support/FakeServices.h"
 #include "support/TestImages.h"
 #include "support/TestSupport.h"
@@ -17,6 +19,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 
 using namespace quillary;
 
@@ -138,6 +141,28 @@ TEST_F(StatusAndCardTest, ALeftClickOpensTheCardWhenScreenshotsWaitAndTheMenuOth
     ASSERT_NE(card(), nullptr);
     EXPECT_TRUE(card()->isVisible());
     EXPECT_FALSE(status()->menu()->isVisible());
+}
+
+// A rename run of the files already in a folder shows its progress in the tray's tooltip, then the
+// tooltip is the usual one again.
+TEST_F(StatusAndCardTest, ARenameRunShowsItsProgressInTheTooltip)
+{
+    hasTrayHost = true;
+    launch();
+    const FolderConfig work{
+        QUuid::createUuid(), "Work", "Pictures/Work", "folder", true, "Quil", false, "png"};
+    const QString dir = configDirectoryURL(work).toLocalFile();
+    ASSERT_TRUE(QDir().mkpath(dir));
+    for (const char* name : {"a.png", "b.png"})
+        test::writeFile(dir + "/" + name, test::tinyPng());
+
+    QStringList tooltips;
+    QObject::connect(&delegate->retroRenamer(), &RetroRenamer::activityChanged, status(),
+                     [&] { tooltips << status()->trayIcon()->toolTip(); });
+    delegate->retroRenamer().start({{work.id, "Done", false, "png"}}, {work});
+    ASSERT_TRUE(test::waitUntil([&] { return tooltips.endsWith("Quillary"); }));
+    EXPECT_EQ(tooltips, (QStringList{"Renaming 1 of 2 in Work…", "Renaming 2 of 2 in Work…", "Quillary"}));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), (QStringList{"Done_001.png", "Done_002.png"}));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// The POSIX parts of platform/FileSystem.h, the same on every Unix, so every platform builds them.
+// The POSIX parts of platform/FileSystem.h, the same on every Unix (the birth time where the system
+// offers statx), so every platform builds them.
 #include "platform/FileSystem.h"
 
 #include "core/FileNames.h"
@@ -6,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillary {
@@ -37,6 +40,27 @@ bool forEachEntryName(const QString& folder, const std::function<void(QByteArray
         errno = 0;
     }
     return errno == 0;
+}
+
+std::optional<qint64> creationOrModificationTime(const QString& path)
+{
+    const QByteArray native = toNativePath(path);
+#ifdef STATX_BTIME
+    // Linux keeps the birth time apart from stat(), on the filesystems that record it.
+    struct statx status {};
+    if (statx(AT_FDCWD, native.constData(), AT_NO_AUTOMOUNT, STATX_BTIME | STATX_MTIME, &status) != 0)
+        return std::nullopt;
+    if (status.stx_mask & STATX_BTIME)
+        return qint64(status.stx_btime.tv_sec);
+    if (status.stx_mask & STATX_MTIME)
+        return qint64(status.stx_mtime.tv_sec);
+    return std::nullopt;
+#else
+    struct stat status {};
+    if (stat(native.constData(), &status) != 0)
+        return std::nullopt;
+    return qint64(status.st_mtime);
+#endif
 }
 
 } // namespace quillary

@@ -5,7 +5,7 @@
 
 namespace quillary {
 
-DirectoryListing listPngFiles(const QString& folder)
+DirectoryListing listFilesWithExtensions(const QString& folder, const QList<QByteArray>& extensions)
 {
     DirectoryListing listing;
     const QDir dir(folder);
@@ -13,8 +13,10 @@ DirectoryListing listPngFiles(const QString& folder)
         listing.errorDescription = QStringLiteral("The folder “%1” could not be listed.").arg(folder);
         return listing;
     }
-    const QFileInfoList files =
-        dir.entryInfoList({QStringLiteral("*.png")}, QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+    QStringList patterns;
+    for (const QByteArray& extension : extensions)
+        patterns.append(QStringLiteral("*.") + QString::fromLatin1(extension));
+    const QFileInfoList files = dir.entryInfoList(patterns, QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
     for (const QFileInfo& info : files) {
         QDateTime created = info.birthTime();
         if (!created.isValid())
@@ -28,6 +30,11 @@ DirectoryListing listPngFiles(const QString& folder)
     }
     listing.ok = true;
     return listing;
+}
+
+DirectoryListing listPngFiles(const QString& folder)
+{
+    return listFilesWithExtensions(folder, {QByteArrayLiteral("png")});
 }
 
 } // namespace quillary

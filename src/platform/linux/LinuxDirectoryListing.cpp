@@ -14,10 +14,16 @@
 namespace quillary {
 namespace {
 
-bool hasPngSuffix(const char* name)
+bool hasExtension(const char* name, const QList<QByteArray>& extensions)
 {
-    const size_t length = std::strlen(name);
-    return length >= 4 && strcasecmp(name + length - 4, ".png") == 0;
+    const char* dot = std::strrchr(name, '.');
+    if (!dot)
+        return false;
+    for (const QByteArray& extension : extensions) {
+        if (strcasecmp(dot + 1, extension.constData()) == 0)
+            return true;
+    }
+    return false;
 }
 
 qint64 toNanoseconds(const struct statx_timestamp& t)
@@ -27,7 +33,7 @@ qint64 toNanoseconds(const struct statx_timestamp& t)
 
 } // namespace
 
-DirectoryListing listPngFiles(const QString& folder)
+DirectoryListing listFilesWithExtensions(const QString& folder, const QList<QByteArray>& extensions)
 {
     DirectoryListing listing;
     const QByteArray encoded = toNativePath(folder);
@@ -41,7 +47,7 @@ DirectoryListing listPngFiles(const QString& folder)
     errno = 0;
     while (const dirent* entry = readdir(dir.get())) {
         const char* name = entry->d_name;
-        if (name[0] == '.' || !hasPngSuffix(name))
+        if (name[0] == '.' || !hasExtension(name, extensions))
             continue;
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
             continue;
@@ -51,8 +57,10 @@ DirectoryListing listPngFiles(const QString& folder)
         if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
                   STATX_BTIME | STATX_CTIME | STATX_MTIME | STATX_SIZE | STATX_TYPE | STATX_INO,
                   &status) == 0) {
-            if ((status.stx_mask & STATX_TYPE) && !S_ISREG(status.stx_mode))
+            if ((status.stx_mask & STATX_TYPE) && !S_ISREG(status.stx_mode)) {
+                errno = 0;
                 continue;
+            }
             if (status.stx_mask & STATX_BTIME)
                 file.creationTimeNs = toNanoseconds(status.stx_btime);
             else if (status.stx_mask & STATX_CTIME)
@@ -67,6 +75,7 @@ DirectoryListing listPngFiles(const QString& folder)
             }
         }
         listing.entries.push_back(std::move(file));
+        errno = 0; // a failed statx must not pass for a failed readdir
     }
     if (errno != 0) {
         listing.errorDescription = QStringLiteral("The folder “%1” could not be listed: %2")
@@ -76,6 +85,11 @@ DirectoryListing listPngFiles(const QString& folder)
     }
     listing.ok = true;
     return listing;
+}
+
+DirectoryListing listPngFiles(const QString& folder)
+{
+    return listFilesWithExtensions(folder, {QByteArrayLiteral("png")});
 }
 
 } // namespace quillary
