@@ -12,7 +12,7 @@ declare -A allowed=(
     [detect]="core platform imaging"
     [handle]="core platform imaging folders"
     [clipboard]="core platform imaging folders handle"
-    [ui]="core platform imaging folders"
+    [ui]="core platform imaging folders handle"
     [app]="core platform imaging folders detect handle clipboard ui"
 )
 

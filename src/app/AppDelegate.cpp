@@ -90,6 +90,7 @@ AppDelegate::AppDelegate(Preferences& store, AppServices services, QObject* pare
     connect(shell, &AppShell::cardMoveRequested, this, &AppDelegate::popupMove);
     connect(shell, &AppShell::cardDeleteRequested, this, &AppDelegate::popupDelete);
     connect(shell, &AppShell::cardQuickCreateRequested, this, &AppDelegate::quickCreateFolder);
+    connect(shell, &AppShell::renamesRequested, this, &AppDelegate::applyRetroRenames);
 
     m_retroRenamer = std::make_unique<RetroRenamer>(&m_ownOutputs);
     connect(m_retroRenamer.get(), &RetroRenamer::activityChanged, shell, &AppShell::setStatusActivity);
@@ -281,6 +282,12 @@ void AppDelegate::refreshPauseMenuItem()
 void AppDelegate::showSettingsWindow()
 {
     m_shell->showSettingsWindow(isPaused());
+}
+
+void AppDelegate::applyRetroRenames(const QList<RetroRenameJob>& jobs, const QList<FolderConfig>& folders)
+{
+    // Copies: the run goes on in the background whatever happens to the window or the list.
+    m_retroRenamer->start(jobs, folders);
 }
 
 void AppDelegate::setLaunchAtLogin(bool enabled)

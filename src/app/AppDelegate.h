@@ -3,6 +3,7 @@
 #include "core/OwnOutputs.h"
 #include "core/PreferenceKeys.h"
 #include "core/WatchStatus.h"
+#include "handle/RetroRename.h"
 
 #include <QList>
 #include <QObject>
@@ -105,6 +106,8 @@ public:
     void refreshStatusItem();
     void refreshPauseMenuItem();
     void showSettingsWindow();
+    // Runs the settings window's renames in the background, one run after another.
+    void applyRetroRenames(const QList<RetroRenameJob>& jobs, const QList<FolderConfig>& folders);
     // Registers or unregisters the login item; a failure prints one line and changes nothing else.
     void setLaunchAtLogin(bool enabled);
 

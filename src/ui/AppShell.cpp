@@ -105,6 +105,7 @@ void AppShell::showSettingsWindow(bool isPaused)
         connect(m_settingsWindow, &SettingsWindow::pauseToggleRequested, this,
                 &AppShell::pauseToggleRequested);
         connect(m_settingsWindow, &SettingsWindow::quitRequested, this, &AppShell::quitRequested);
+        connect(m_settingsWindow, &SettingsWindow::renamesRequested, this, &AppShell::renamesRequested);
         if (QScreen* screen = QGuiApplication::primaryScreen()) {
             QRect frame = m_settingsWindow->frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());

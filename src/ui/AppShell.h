@@ -1,5 +1,7 @@
 #pragma once
 
+#include "handle/RetroRename.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -52,6 +54,8 @@ public:
     CopiedToast* toastWindow() const;
 
 signals:
+    // The settings window's "Done" asked for these renames.
+    void renamesRequested(const QList<RetroRenameJob>& jobs, const QList<FolderConfig>& folders);
     void statusItemClicked();
     void settingsRequested();
     void pauseToggleRequested();

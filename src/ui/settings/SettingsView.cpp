@@ -217,6 +217,9 @@ void SettingsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     refreshWatchState();
+    // Filled once per view; from then on only the Folders page changes it.
+    if (m_renameBook.committedRenameSnapshot.isEmpty())
+        m_renameBook.fillSnapshot(m_folders.folders());
 }
 
 void SettingsView::keyPressEvent(QKeyEvent* event)
@@ -232,7 +235,7 @@ void SettingsView::keyPressEvent(QKeyEvent* event)
 
 void SettingsView::done()
 {
-    emit doneRequested();
+    emit doneRequested(m_renameBook.takePendingJobs(), m_folders.folders());
 }
 
 } // namespace quillary

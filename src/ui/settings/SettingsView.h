@@ -1,5 +1,7 @@
 #pragma once
 
+#include "handle/RetroRename.h"
+
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -52,13 +54,18 @@ public:
     bool watchIsCustom() const { return m_watchIsCustom; }
     void refreshWatchState();
 
+    // The rename bookkeeping of this opening: committed rule values per folder, and the renames
+    // waiting for "Done".
+    RetroRenameBook& renameBook() { return m_renameBook; }
+
     QPushButton* doneButton() const { return m_done; }
     // Puts `footer` at the bottom of the sidebar (the application's own controls when there is no tray).
     void setSidebarFooter(QWidget* footer);
 
 signals:
-    // "Done" was clicked (or Return pressed): the window closes.
-    void doneRequested();
+    // "Done" was clicked (or Return pressed): the window closes, and `jobs` (possibly none) are to run
+    // against `folders`, the list as it is now.
+    void doneRequested(const QList<RetroRenameJob>& jobs, const QList<FolderConfig>& folders);
     // The watch state was read again.
     void watchStateChanged();
 
@@ -77,6 +84,7 @@ private:
     QString m_watchFolderPath;
     bool m_watchAccessOK = true;
     bool m_watchIsCustom = false;
+    RetroRenameBook m_renameBook;
 
     QList<SidebarButton*> m_tabButtons;
     QWidget* m_sidebar = nullptr;

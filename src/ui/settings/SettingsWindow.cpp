@@ -19,7 +19,12 @@ SettingsWindow::SettingsWindow(FolderStore& folders, SettingsHost* host, Interac
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
-    connect(m_view, &SettingsView::doneRequested, this, &QWidget::close);
+    connect(m_view, &SettingsView::doneRequested, this,
+            [this](const QList<RetroRenameJob>& jobs, const QList<FolderConfig>& folders) {
+                close();
+                if (!jobs.isEmpty())
+                    emit renamesRequested(jobs, folders);
+            });
 
     if (showAppControls) {
         auto* controls = new QWidget;

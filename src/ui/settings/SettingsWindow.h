@@ -1,5 +1,7 @@
 #pragma once
 
+#include "handle/RetroRename.h"
+
 #include <QWidget>
 
 class QPushButton;
@@ -27,6 +29,8 @@ public:
     SettingsView* view() const { return m_view; }
 
 signals:
+    // "Done" closed the window with these renames to run (the close box drops them).
+    void renamesRequested(const QList<RetroRenameJob>& jobs, const QList<FolderConfig>& folders);
     void pauseToggleRequested();
     void quitRequested();
 
