@@ -20,10 +20,10 @@ SettingsWindow::SettingsWindow(FolderStore& folders, SettingsHost* host, Interac
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
     connect(m_view, &SettingsView::doneRequested, this,
-            [this](const QList<RetroRenameJob>& jobs, const QList<FolderConfig>& folders) {
+            [this](const QList<RetroRenameJob>& jobs, const QList<FolderConfig>& list) {
                 close();
                 if (!jobs.isEmpty())
-                    emit renamesRequested(jobs, folders);
+                    emit renamesRequested(jobs, list);
             });
 
     if (showAppControls) {
