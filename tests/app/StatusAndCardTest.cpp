@@ -1,5 +1,6 @@
 // The tray menu, the pause switch and the card as the delegate drives them (offscreen).
 #include "app/AppDelegate.h"
+#include "folders/FolderStore.h"
 #include "folders/SavedFolders.h"
 #include "folders/StandardFolders.h"
 #include "handle/RetroRenamer.h"
@@ -10,6 +11,7 @@
 #include "ui/QuickMovePanel.h"
 #include "ui/QuickMovePopup.h"
 #include "ui/StatusItem.h"
+#include "ui/settings/SettingsView.h"
 #include "ui/settings/SettingsWindow.h"
 
 #include <gtest/gtest.h>
@@ -143,14 +145,14 @@ TEST_F(StatusAndCardTest, ALeftClickOpensTheCardWhenScreenshotsWaitAndTheMenuOth
     EXPECT_FALSE(status()->menu()->isVisible());
 }
 
-// A rename run of the files already in a folder shows its progress in the tray's tooltip, then the
-// tooltip is the usual one again.
-TEST_F(StatusAndCardTest, ARenameRunShowsItsProgressInTheTooltip)
+// "Done" in the settings window starts the renames it committed; the run shows its progress in the
+// tray's tooltip, then the tooltip is the usual one again.
+TEST_F(StatusAndCardTest, DoneRunsTheCommittedRenamesWithProgressInTheTooltip)
 {
     hasTrayHost = true;
+    FolderConfig work{QUuid::createUuid(), "Work", "Pictures/Work", "folder", true, "Quil", false, "png"};
+    saveFolders(store, {work});
     launch();
-    const FolderConfig work{
-        QUuid::createUuid(), "Work", "Pictures/Work", "folder", true, "Quil", false, "png"};
     const QString dir = configDirectoryURL(work).toLocalFile();
     ASSERT_TRUE(QDir().mkpath(dir));
     for (const char* name : {"a.png", "b.png"})
@@ -159,7 +161,18 @@ TEST_F(StatusAndCardTest, ARenameRunShowsItsProgressInTheTooltip)
     QStringList tooltips;
     QObject::connect(&delegate->retroRenamer(), &RetroRenamer::activityChanged, status(),
                      [&] { tooltips << status()->trayIcon()->toolTip(); });
-    delegate->retroRenamer().start({{work.id, "Done", false, "png"}}, {work});
+    delegate->showSettingsWindow();
+    SettingsWindow* window = delegate->shell().settingsWindow();
+    ASSERT_NE(window, nullptr);
+    QList<FolderConfig> list = delegate->folderStore().folders();
+    for (FolderConfig& folder : list) {
+        if (folder.id == work.id)
+            folder.prefix = "Done";
+    }
+    delegate->folderStore().save(list);
+    window->view()->renameBook().commitRenameChange(work.id, delegate->folderStore().folders());
+    window->view()->doneButton()->click();
+    EXPECT_FALSE(window->isVisible());
     ASSERT_TRUE(test::waitUntil([&] { return tooltips.endsWith("Quillary"); }));
     EXPECT_EQ(tooltips, (QStringList{"Renaming 1 of 2 in Work…", "Renaming 2 of 2 in Work…", "Quillary"}));
     EXPECT_EQ(QDir(dir).entryList(QDir::Files), (QStringList{"Done_001.png", "Done_002.png"}));
