@@ -4,6 +4,8 @@
 #   docs/card.png       the card for three new screenshots, with a thumbnail and seven folders
 #   docs/toast.png      the "Saved to ClipBoard Folder" toast, as render_ui_pictures draws it
 #   docs/tray-menu.png  the tray icon with its menu open
+#   docs/settings-{general,sounds-clipboard,folders}.png   the settings window's pages, and the
+#                       same in a dark palette (-dark.png), as render_ui_pictures draws them
 #
 #   scripts/take-docs-screenshots.sh [BUILD_DIR]    (default build/default; needs quillary and render_ui_pictures)
 #
@@ -150,8 +152,28 @@ snap docs/tray-menu.png 20 "$mx $my $mw $mh" "$x $y $w $h"
 xdotool key Escape
 
 # The toast as the application draws it, laid on the same desktop.
-QT_QPA_PLATFORM=offscreen "$pictures" "$work/toast" >>"$work/log" 2>&1
+QT_QPA_PLATFORM=offscreen "$pictures" "$work/pictures" >>"$work/log" 2>&1
 import -window root -crop 316x102+802+489 +repage "$work/backdrop.png"
-convert "$work/backdrop.png" "$work/toast/copied-toast.png" -gravity center -composite docs/toast.png
+convert "$work/backdrop.png" "$work/pictures/copied-toast.png" -gravity center -composite docs/toast.png
 
-echo "Wrote docs/card.png docs/tray-menu.png docs/toast.png"
+# The settings window, one picture per page, opened as a keyboard shortcut would open it. The pages
+# are picked in the sidebar, whose entries sit at fixed places (the second one wraps onto two lines).
+spawn "$quillary" --settings
+settings() { xdotool search --onlyvisible --name '^Quillary Settings$' 2>/dev/null | head -n1 | grep .; }
+wait_until 5 settings >/dev/null || { echo "❌ no settings window" >&2; exit 1; }
+id=$(settings)
+xdotool windowmove "$id" 600 200
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$id")"
+pages=(general sounds-clipboard folders)
+entries=(92 136 180)
+for i in 0 1 2; do
+    xdotool mousemove $((X + 90)) $((Y + entries[i])) click 1 mousemove 5 5
+    sleep 0.4
+    import -window "$id" "docs/settings-${pages[i]}.png"
+done
+# The same pages in a dark palette, drawn as the application draws them.
+QT_QPA_PLATFORM=offscreen "$pictures" "$work/pictures" >>"$work/log" 2>&1
+for page in "${pages[@]}"; do cp "$work/pictures/settings-$page-dark.png" docs/; done
+
+echo "Wrote docs/card.png docs/tray-menu.png docs/toast.png docs/settings-*.png"

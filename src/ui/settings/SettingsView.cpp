@@ -104,9 +104,12 @@ SettingsView::SettingsView(FolderStore& folders, SettingsHost* host, Interaction
     auto* rows = new QVBoxLayout(pageArea);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(0);
+    // Paddings go on layouts: a style's polish may reset a label's own contents margins.
     m_title = label({}, style::font(font(), 16, QFont::Bold), pageArea);
-    m_title->setContentsMargins(kPageMargin, 20, kPageMargin, 16);
-    rows->addWidget(m_title);
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(kPageMargin, 20, kPageMargin, 16);
+    header->addWidget(m_title);
+    rows->addLayout(header);
 
     m_scroll = new QScrollArea(pageArea);
     m_scroll->setFrameShape(QFrame::NoFrame);
@@ -170,6 +173,7 @@ QWidget* SettingsView::makeSidebar()
     secondary.setColor(QPalette::WindowText, style::secondaryText(palette()));
     caption->setPalette(secondary);
     stack->addWidget(caption);
+    stack->addSpacing(8);
     for (const SettingsTab tab : {SettingsTab::general, SettingsTab::soundsClipboard, SettingsTab::folders}) {
         auto* button = new SidebarButton(settingsTabSymbol(tab), settingsTabTitle(tab), sidebar);
         connect(button, &QAbstractButton::clicked, this, [this, tab] { setSelectedTab(tab); });

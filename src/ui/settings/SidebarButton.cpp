@@ -32,7 +32,27 @@ QSize SidebarButton::sizeHint() const
 {
     const QFontMetrics metrics(style::font(font(), 13, QFont::DemiBold));
     return {kPaddingH * 2 + kSymbolWidth + kSpacing + metrics.horizontalAdvance(text()),
-            kPaddingV * 2 + std::max(metrics.height(), kSymbolSide)};
+            heightForWidth(width() > 0 ? width() : 148)};
+}
+
+bool SidebarButton::hasHeightForWidth() const
+{
+    return true;
+}
+
+// A title wider than the entry wraps onto a second line, which makes the entry taller, rather than
+// being cut off; measured in the selected (semibold) weight so selecting never changes the height.
+int SidebarButton::heightForWidth(int width) const
+{
+    const QFontMetrics metrics(style::font(font(), 13, QFont::DemiBold));
+    const QRect text =
+        metrics.boundingRect(QRect(0, 0, textWidth(width), 10000), Qt::TextWordWrap, this->text());
+    return kPaddingV * 2 + std::max(text.height(), kSymbolSide);
+}
+
+int SidebarButton::textWidth(int width)
+{
+    return std::max(1, width - kPaddingH * 2 - kSymbolWidth - kSpacing);
 }
 
 void SidebarButton::paintEvent(QPaintEvent*)
@@ -62,9 +82,8 @@ void SidebarButton::paintEvent(QPaintEvent*)
                        symbol);
     painter.setFont(style::font(font(), 13, selected ? QFont::DemiBold : QFont::Normal));
     painter.setPen(selected ? QColor(Qt::white) : palette().color(QPalette::WindowText));
-    const QRect textBox(kPaddingH + kSymbolWidth + kSpacing, 0,
-                        width() - kPaddingH * 2 - kSymbolWidth - kSpacing, height());
-    painter.drawText(textBox, Qt::AlignVCenter | Qt::AlignLeft, text());
+    const QRect textBox(kPaddingH + kSymbolWidth + kSpacing, 0, textWidth(width()), height());
+    painter.drawText(textBox, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap, text());
 }
 
 } // namespace quillary

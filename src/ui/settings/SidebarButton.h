@@ -12,11 +12,15 @@ public:
     SidebarButton(const QString& symbol, const QString& title, QWidget* parent = nullptr);
 
     QSize sizeHint() const override;
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    static int textWidth(int width);
+
     QString m_symbol;
 };
 
