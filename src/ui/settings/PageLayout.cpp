@@ -15,7 +15,8 @@ QVBoxLayout* pageStack(QWidget* page, int spacing)
     auto* stack = new QVBoxLayout(page);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(spacing);
-    stack->setAlignment(Qt::AlignTop);
+    // No top alignment: an aligned layout is sized to its size hint, which leaves out the extra lines of
+    // a subtitle that wraps. The view gives a page no more height than it asks for.
     return stack;
 }
 

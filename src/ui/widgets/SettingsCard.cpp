@@ -21,7 +21,8 @@ SettingsCard::SettingsCard(QWidget* parent)
 {
     m_layout->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     m_layout->setSpacing(0);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    // Preferred, not Maximum: a row whose subtitle wraps needs more height than the card's size hint.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
 void SettingsCard::addWidget(QWidget* content)

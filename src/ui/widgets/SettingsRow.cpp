@@ -6,6 +6,8 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace quillary {
@@ -14,13 +16,30 @@ namespace {
 constexpr int kTileSide = 28;
 constexpr int kSymbolSide = 15;
 
+// A one-line title that shortens itself with an ellipsis instead of widening the row.
+class TitleLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+    Qt::TextElideMode elideMode = Qt::ElideRight;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        style()->drawItemText(&painter, area, int(alignment()), palette(), isEnabled(),
+                              fontMetrics().elidedText(text(), elideMode, area.width()), foregroundRole());
+    }
+};
+
 } // namespace
 
 SettingsRow::SettingsRow(const QString& icon, const QColor& iconColor, const QString& title,
                          const QString& subtitle, QWidget* trailing, QWidget* parent)
     : QWidget(parent)
     , m_iconTile(new QLabel(this))
-    , m_title(new QLabel(title, this))
+    , m_title(new TitleLabel(title, this))
     , m_subtitle(new QLabel(subtitle, this))
     , m_trailing(trailing)
 {
@@ -65,6 +84,12 @@ void SettingsRow::setTitle(const QString& title)
 void SettingsRow::setSubtitle(const QString& subtitle)
 {
     m_subtitle->setText(subtitle);
+}
+
+void SettingsRow::setTitleElideMode(Qt::TextElideMode mode)
+{
+    static_cast<TitleLabel*>(m_title)->elideMode = mode;
+    m_title->update();
 }
 
 QString SettingsRow::title() const

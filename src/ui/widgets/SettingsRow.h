@@ -20,6 +20,8 @@ public:
     void setIcon(const QString& icon, const QColor& iconColor);
     void setTitle(const QString& title);
     void setSubtitle(const QString& subtitle);
+    // Where a title too long for the row loses its characters (the end, unless told otherwise).
+    void setTitleElideMode(Qt::TextElideMode mode);
 
     QString title() const;
     QString subtitle() const;

@@ -25,17 +25,21 @@ ToggleSwitch::ToggleSwitch(QWidget* parent)
         m_knobPosition = value.toReal();
         update();
     });
-    connect(this, &QAbstractButton::toggled, this, [this](bool on) {
-        m_slide->stop();
-        if (!isVisible()) {
-            m_knobPosition = on ? 1.0 : 0.0;
-            update();
-            return;
-        }
-        m_slide->setStartValue(m_knobPosition);
-        m_slide->setEndValue(on ? 1.0 : 0.0);
-        m_slide->start();
-    });
+}
+
+// Called by every setChecked, also one made with the signals blocked (a binding following the store).
+void ToggleSwitch::checkStateSet()
+{
+    const qreal target = isChecked() ? 1.0 : 0.0;
+    m_slide->stop();
+    if (!isVisible() || m_knobPosition == target) {
+        m_knobPosition = target;
+        update();
+        return;
+    }
+    m_slide->setStartValue(m_knobPosition);
+    m_slide->setEndValue(target);
+    m_slide->start();
 }
 
 QSize ToggleSwitch::sizeHint() const

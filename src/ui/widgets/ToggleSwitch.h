@@ -21,6 +21,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
+    void checkStateSet() override;
 
 private:
     qreal m_knobPosition = 0.0; // 0 off … 1 on, animated between
