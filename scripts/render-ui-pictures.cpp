@@ -67,7 +67,11 @@ bool renderDarkSettingsPages(const QDir& out)
                  {SettingsTab::folders, "folders"}};
     for (const auto& page : pages) {
         view.setSelectedTab(page.tab);
-        QApplication::processEvents();
+        // Layouts settle over a few passes (a wrapped subtitle changes its row's height).
+        for (int pass = 0; pass < 5; ++pass) {
+            QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            QApplication::processEvents();
+        }
         saved &= view.grab().save(out.filePath(QStringLiteral("settings-%1-dark.png").arg(page.name)));
     }
     return saved;
