@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QToolButton>
 
 namespace quillary {
 namespace {
@@ -41,7 +40,7 @@ public:
 
 void choose(SegmentedControl* control, const QString& label)
 {
-    for (QToolButton* segment : control->findChildren<QToolButton*>())
+    for (QAbstractButton* segment : control->findChildren<QAbstractButton*>())
         if (segment->text() == label)
             return segment->click();
     FAIL() << "no segment " << label.toStdString();

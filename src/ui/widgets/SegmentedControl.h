@@ -1,16 +1,18 @@
 #pragma once
 
+#include <QList>
 #include <QStringList>
 #include <QWidget>
 
-class QButtonGroup;
-class QHBoxLayout;
+class QAbstractButton;
 
 namespace quillary {
 
 // A row of joined segments, one of which is chosen: each segment shows a label and carries a value.
-// Arrow keys move the choice, as in a radio group; screen readers hear each segment as a radio button
-// with its label. A value that no segment carries leaves none chosen.
+// The control is one stop in the Tab chain; the arrow keys move the choice, as in a radio group, and
+// Return is left to the window. Screen readers hear a group with the control's accessible name, and
+// each segment as a radio button with its label and checked state. A value that no segment carries
+// leaves none chosen.
 class SegmentedControl final : public QWidget {
     Q_OBJECT
 
@@ -23,13 +25,27 @@ public:
     // Chooses the segment carrying `value` without emitting `activated`.
     void setValue(const QString& value);
 
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 signals:
     // The user chose the segment carrying `value`.
     void activated(const QString& value);
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    QHBoxLayout* m_layout;
-    QButtonGroup* m_group;
+    int chosenIndex() const;
+    // Only the chosen segment (or the first, when none is) takes Tab focus.
+    void updateTabStop();
+    void placeSegments();
+    // Chooses and focuses the segment `steps` away from `from`, as the user did; false at either end.
+    bool step(QAbstractButton* from, int steps);
+
+    QList<QAbstractButton*> m_segments;
     QStringList m_values;
 };
 

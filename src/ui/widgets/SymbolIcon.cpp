@@ -5,11 +5,19 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 
+// The drawings live in a static library: without a reference the linker drops them.
+static void initSymbolResources()
+{
+    Q_INIT_RESOURCE(symbols);
+}
+
 namespace quillary {
 namespace {
 
 QString resourceFor(const QString& name)
 {
+    static const bool loaded = (initSymbolResources(), true);
+    Q_UNUSED(loaded);
     return QStringLiteral(":/symbols/") + name + QStringLiteral(".svg");
 }
 
