@@ -4,7 +4,7 @@
 #   docs/card.png       the card for three new screenshots, with a thumbnail and seven folders
 #   docs/toast.png      the "Saved to ClipBoard Folder" toast, as render_ui_pictures draws it
 #   docs/tray-menu.png  the tray icon with its menu open
-#   docs/settings-{general,sounds-clipboard,folders}.png   the settings window's pages, and the
+#   docs/settings-{general,sounds-clipboard,folders,folders-custom}.png   the settings window's pages, and the
 #                       same in a dark palette (-dark.png), as render_ui_pictures draws them
 #
 #   scripts/take-docs-screenshots.sh [BUILD_DIR]    (default build/default; needs quillary and render_ui_pictures)
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/default}
 quillary=$(realpath "$build/src/quillary")
 pictures=$(realpath "$build/tests/ui/render_ui_pictures")
-for tool in Xvfb openbox trayer xcompmgr hsetroot xdotool xprop import convert; do
+for tool in Xvfb openbox trayer xcompmgr hsetroot xdotool xprop xwininfo import convert; do
     command -v "$tool" >/dev/null || { echo "❌ $tool is not installed" >&2; exit 1; }
 done
 [[ -x "$quillary" && -x "$pictures" ]] || { echo "❌ build quillary and render_ui_pictures in $build first" >&2; exit 1; }
@@ -81,10 +81,10 @@ spawn trayer --edge bottom --align right --margin 300 --distance 24 --widthtype 
 
 # Four standard folders and three of one's own; QSettings' INI quoting.
 folder() {
-    local renames=false
-    [[ $3 == */* ]] && renames=true
+    local renames=false prefix=
+    [[ $3 == */* ]] && renames=true prefix=$2
     printf '{"id":"%s","name":"%s","path":"%s","icon":"folder.fill","isRenamingEnabled":%s,' "$1" "$2" "$3" "$renames"
-    printf '"prefix":"","includeDate":false,"fileFormat":"png"}'
+    printf '"prefix":"%s","includeDate":false,"fileFormat":"png"}' "$prefix"
 }
 list="[$(folder 0D7A3A4C-1A57-4F6B-9E1D-2B7C1E9A0001 Desktop Desktop),$(
     folder 0D7A3A4C-1A57-4F6B-9E1D-2B7C1E9A0002 Documents Documents),$(
@@ -164,7 +164,9 @@ wait_until 5 settings >/dev/null || { echo "❌ no settings window" >&2; exit 1;
 id=$(settings)
 xdotool windowmove "$id" 600 200
 sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$id")"
+# xwininfo, not xdotool: xdotool counts a reparenting window manager's frame offset twice.
+X=$(xwininfo -id "$id" | awk '/Absolute upper-left X/ { print $NF }')
+Y=$(xwininfo -id "$id" | awk '/Absolute upper-left Y/ { print $NF }')
 pages=(general sounds-clipboard folders)
 entries=(92 136 180)
 for i in 0 1 2; do
@@ -172,6 +174,14 @@ for i in 0 1 2; do
     sleep 0.4
     import -window "$id" "docs/settings-${pages[i]}.png"
 done
+# The Folders page's custom folders, with the first one selected and its rule editor open.
+xdotool mousemove $((X + 402)) $((Y + 68)) click 1
+sleep 0.3
+xdotool mousemove $((X + 400)) $((Y + 156)) click 1
+sleep 0.3
+xdotool mousemove $((X + 626)) $((Y + 156)) click 1 mousemove 5 5
+sleep 0.4
+import -window "$id" docs/settings-folders-custom.png
 # The same pages in a dark palette, drawn as the application draws them.
 QT_QPA_PLATFORM=offscreen "$pictures" "$work/pictures" >>"$work/log" 2>&1
 for page in "${pages[@]}"; do cp "$work/pictures/settings-$page-dark.png" docs/; done

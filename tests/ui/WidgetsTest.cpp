@@ -49,7 +49,9 @@ TEST(WidgetsTest, EverySymbolOfTheSettingsWindowDrawsInItsTint)
              "gearshape speaker.wave.2 folder folder.badge.gearshape exclamationmark.triangle.fill "
              "camera.viewfinder timer plus.square arrow.right.square pencil.line bell doc.on.clipboard "
              "folder.badge.plus folder.badge.questionmark checkmark.circle.fill circle "
-             "slider.horizontal.3 trash plus xmark")
+             "slider.horizontal.3 trash plus xmark "
+             // the icons the standard folders are stored with
+             "folder.fill doc.text.fill arrow.down.circle.fill photo.fill")
              .split(u' ')) {
         ASSERT_TRUE(hasSymbol(name)) << name.toStdString();
         const QImage image = symbolIcon(name, tint, 15).pixmap(15, 15).toImage();
