@@ -38,10 +38,11 @@ bool hasPngExtension(const QString& name)
     return name.endsWith(u".png", Qt::CaseInsensitive) && name.size() > 4;
 }
 
-bool isScreenshot(const QString& path, const DirectoryEntry& entry, const ScreenshotProbes& probes)
+bool isScreenshot(const QString& path, const DirectoryEntry& entry, const ScreenshotProbes& probes,
+                  const ScreenshotToolNames& toolNames)
 {
-    // The name test is free; the file is only read when the name says nothing.
-    if (hasScreenshotNameMarker(entry.name))
+    // The name tests are free; the file is only read when the name says nothing.
+    if (hasScreenshotNameMarker(entry.name) || toolNames.matches(entry.name))
         return true;
     return probes.screenCaptureFlag && probes.screenCaptureFlag(path).value_or(false);
 }
@@ -78,7 +79,7 @@ ScreenshotProbes ScreenshotProbes::fromFiles()
 
 ScanResult scanForNewScreenshots(const QString& folder, std::vector<DirectoryEntry> entries,
                                  const QDateTime& monitorStartedAt, SeenFiles& seen,
-                                 const ScreenshotProbes& probes)
+                                 const ScreenshotProbes& probes, const ScreenshotToolNames& toolNames)
 {
     // Cheap tests first: extension and date come from the listing, so old files cost nothing more.
     const qint64 threshold = thresholdNs(monitorStartedAt);
@@ -93,7 +94,7 @@ ScanResult scanForNewScreenshots(const QString& folder, std::vector<DirectoryEnt
     for (const DirectoryEntry& entry : entries) {
         const QString path = joinPath(folder, entry.name);
         // A seen file would be skipped whatever its contents say, so it is not read again.
-        if (seen.contains(path, entry) || !isScreenshot(path, entry, probes))
+        if (seen.contains(path, entry) || !isScreenshot(path, entry, probes, toolNames))
             continue;
         if (!entry.size || *entry.size < 1 || (probes.isComplete && !probes.isComplete(path))) {
             result.hasUnfinished = true; // not marked: a later scan looks again

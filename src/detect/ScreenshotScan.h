@@ -2,6 +2,7 @@
 
 #include "core/OwnOutputs.h"
 #include "platform/DirectoryListing.h"
+#include "platform/ScreenshotToolNames.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -65,9 +66,11 @@ struct ScanResult {
 
 // Decides which listed files are new screenshots: candidates, oldest first (stable for equal
 // dates), minus those in `seen` and those not finished yet. The accepted ones are added to `seen`.
+// A candidate's name has a marker, or is one that `toolNames` (the folder's own tools) give, or the
+// file says it is a screen capture.
 ScanResult scanForNewScreenshots(const QString& folder, std::vector<DirectoryEntry> entries,
                                  const QDateTime& monitorStartedAt, SeenFiles& seen,
-                                 const ScreenshotProbes& probes);
+                                 const ScreenshotProbes& probes, const ScreenshotToolNames& toolNames = {});
 
 // A PNG is finished once its chunks lead to IEND (see pngFileEnd); files that are not PNGs count as
 // finished. Opened by the path's native name.

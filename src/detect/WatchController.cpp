@@ -9,6 +9,8 @@
 #include "detect/MissingFolderWatch.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FolderBookmark.h"
+#include "platform/ScreenshotLocation.h"
+#include "platform/UserDirectories.h"
 
 #include <QDir>
 #include <QPointer>
@@ -34,10 +36,13 @@ QString accessText(WatchStatus status)
 } // namespace
 
 WatchController::WatchController(Preferences& store, const OwnOutputs& ownOutputs,
-                                 ScreenshotFolderLookup screenshotFolder, QObject* parent)
+                                 ScreenshotFolderLookup screenshotFolder, QObject* parent, ToolNamesLookup toolNames)
     : QObject(parent)
     , m_store(store)
     , m_screenshotFolder(std::move(screenshotFolder))
+    , m_toolNames(toolNames ? std::move(toolNames) : [](const QString& folder) {
+        return screenshotToolNames(folder, ScreenshotLocationEnvironment::fromProcess());
+    })
     , m_scanScheduler([this](const QUrl& folder) { scanWatchedFolder(folder); },
                       [this] { return isPaused(); })
 {
@@ -84,6 +89,7 @@ void WatchController::startWatching()
         folder = systemScreenshotLocation();
 
     m_currentWatchURL = folder;
+    m_currentToolNames = m_toolNames(folder.toLocalFile());
     // Events of the previous watch still on their way must not send scans to its folder.
     m_scanScheduler.watch(folder);
     m_monitorStartedAt = QDateTime::currentDateTimeUtc();
@@ -118,7 +124,7 @@ QUrl WatchController::systemScreenshotLocation() const
 {
     QString folder = m_screenshotFolder ? m_screenshotFolder() : QString();
     if (folder.isEmpty())
-        folder = QDir::homePath() + QStringLiteral("/Desktop");
+        folder = userDirectory(UserDirectory::desktop);
     // The screenshot tool would create it on first use; the watch needs it now.
     QDir().mkpath(folder);
     return QUrl::fromLocalFile(QDir::cleanPath(folder));
@@ -192,8 +198,9 @@ void WatchController::scanWatchedFolder(const QUrl& folder)
         printLine(QStringLiteral("❌ Monitor Error: ") + listing.errorDescription);
         return;
     }
-    const ScanResult result = scanForNewScreenshots(path, std::move(listing.entries), m_monitorStartedAt,
-                                                    m_seen, ScreenshotProbes::fromFiles());
+    const ScanResult result = scanForNewScreenshots(
+        path, std::move(listing.entries), m_monitorStartedAt, m_seen, ScreenshotProbes::fromFiles(),
+        folder == m_currentWatchURL ? m_currentToolNames : ScreenshotToolNames());
     if (!result.accepted.isEmpty())
         emit screenshotsFound(result.accepted);
     m_scanScheduler.scanFinished(result.hasUnfinished);

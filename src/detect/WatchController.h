@@ -27,11 +27,14 @@ class WatchController final : public QObject {
     Q_OBJECT
 
 public:
-    // Where the desktop's screenshot tool saves; empty means the home Desktop.
+    // Where the desktop's screenshot tool saves; empty means the user's Desktop.
     using ScreenshotFolderLookup = std::function<QString()>;
+    // The names the screenshot tools saving into a folder give their files (see screenshotToolNames);
+    // none given means the session's own tools.
+    using ToolNamesLookup = std::function<ScreenshotToolNames(const QString& folder)>;
 
     WatchController(Preferences& store, const OwnOutputs& ownOutputs, ScreenshotFolderLookup screenshotFolder,
-                    QObject* parent = nullptr);
+                    QObject* parent = nullptr, ToolNamesLookup toolNames = {});
     ~WatchController() override;
 
     // Replaces any watch with one on the bookmarked folder or, failing that, the system location;
@@ -68,9 +71,12 @@ private:
 
     Preferences& m_store;
     ScreenshotFolderLookup m_screenshotFolder;
+    ToolNamesLookup m_toolNames;
     WatchStatus m_watchStatus = WatchStatus::notStarted;
     QUrl m_currentWatchURL;
     bool m_isUsingCustomWatchFolder = false;
+    // The names the tools saving into the current folder give their screenshots.
+    ScreenshotToolNames m_currentToolNames;
     QDateTime m_monitorStartedAt = distantFuture();
     std::unique_ptr<FolderMonitor> m_monitor;
     // Set while the watched folder is gone.

@@ -1,9 +1,9 @@
 #include "folders/StandardFolders.h"
 
 #include "core/FileNames.h"
+#include "platform/UserDirectories.h"
 
 #include <QDir>
-#include <QStandardPaths>
 
 namespace quillary {
 
@@ -20,19 +20,12 @@ bool isStandardFolderName(const QString& name)
 
 QUrl standardDirectoryURL(const QString& name)
 {
-    QStandardPaths::StandardLocation location = QStandardPaths::DesktopLocation;
-    QString englishName = QStringLiteral("Desktop");
-    if (name == u"Downloads" || name == u"Documents" || name == u"Pictures") {
-        englishName = name;
-        location = name == u"Downloads"   ? QStandardPaths::DownloadLocation
-                   : name == u"Documents" ? QStandardPaths::DocumentsLocation
-                                          : QStandardPaths::PicturesLocation;
-    }
-    // Qt reads $HOME, $XDG_CONFIG_HOME and user-dirs.dirs afresh on every call.
-    QString path = QStandardPaths::writableLocation(location);
-    if (path.isEmpty())
-        path = QDir::homePath() + u'/' + englishName;
-    return QUrl::fromLocalFile(path);
+    const UserDirectory which = name == u"Downloads"   ? UserDirectory::downloads
+                                : name == u"Documents" ? UserDirectory::documents
+                                : name == u"Pictures"  ? UserDirectory::pictures
+                                                       : UserDirectory::desktop;
+    // $HOME, $XDG_CONFIG_HOME and user-dirs.dirs are read afresh on every call.
+    return QUrl::fromLocalFile(userDirectory(which));
 }
 
 QUrl configDirectoryURL(const FolderConfig& folder)

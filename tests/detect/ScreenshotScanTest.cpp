@@ -121,6 +121,20 @@ TEST(ScreenshotScan, TakesNewFinishedScreenshotsOldestFirst)
     EXPECT_FALSE(scan().hasUnfinished);
 }
 
+// A name that the folder's own screenshot tool gives counts like a marker, for recent PNGs only;
+// in a folder without such a tool it counts for nothing.
+TEST(ScreenshotScan, TakesTheNamesOfTheFoldersOwnTool)
+{
+    const std::vector<DirectoryEntry> entries{file("2026-12-06_10-00.png"), file("2026-12-06_10-00.jpg"),
+                                              file("2026-12-06_09-00.png", -60'000), file("notes.png")};
+    const ScreenshotToolNames flameshot{{flameshotFileNames({})}};
+    SeenFiles seen;
+    EXPECT_TRUE(
+        scanForNewScreenshots("/other", entries, start, seen, FakeFiles().probes()).accepted.isEmpty());
+    EXPECT_EQ(scanForNewScreenshots("/flame", entries, start, seen, FakeFiles().probes(), flameshot).accepted,
+              QStringList{"/flame/2026-12-06_10-00.png"});
+}
+
 // What pngFileEnd finds (tested with it) decides: only an unfinished PNG or an unreadable file waits.
 TEST(ScreenshotFileIsComplete, OnlyAnUnfinishedPngOrAnUnreadableFileIsIncomplete)
 {

@@ -131,6 +131,30 @@ TEST_F(WatchControllerTest, ACustomFolderIsWatchedUntilItDisappearsAndABlockedOn
     EXPECT_EQ(watch.watchStatus(), WatchStatus::active);
 }
 
+// Flameshot's date-and-time names are taken in the folder Flameshot saves into and nowhere else.
+// With no screenshot folder found, the Desktop is the user's own, as user-dirs.dirs names it.
+TEST_F(WatchControllerTest, AToolsOwnNamesCountInItsFolderOnly)
+{
+    ASSERT_TRUE(QDir().mkpath(home.filePath(".config/flameshot")));
+    test::writeFile(home.filePath(".config/flameshot/flameshot.ini"),
+                    "[General]\nsavePath=" + screenshotFolder.toUtf8() + "\n");
+    watch.startWatching();
+    take("2026-12-06_10-00.png");
+    ASSERT_TRUE(waitForFound(1));
+
+    const QString other = home.filePath("Other");
+    ASSERT_TRUE(QDir().mkpath(other));
+    watch.setCustomWatchFolder(QUrl::fromLocalFile(other));
+    test::writeFile(other + "/2026-12-06_10-01.png", test::tinyPng());
+    test::writeFile(other + "/Screenshot other.png", test::tinyPng());
+    ASSERT_TRUE(waitForFound(2));
+    EXPECT_EQ(found, (QStringList{"2026-12-06_10-00.png", "Screenshot other.png"}));
+
+    test::writeFile(home.filePath(".config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    const WatchController noToolFolder{store, ownOutputs, {}};
+    EXPECT_EQ(noToolFolder.systemScreenshotLocation(), QUrl::fromLocalFile(home.filePath("Schreibtisch")));
+}
+
 // A user tidying up or a sync tool deletes the folder and makes it again, and a screenshot lands in
 // it before the watch is back: the scan made when it comes back finds it.
 TEST_F(WatchControllerTest, AFolderThatIsDeletedIsWatchedAgainOnceItComesBack)

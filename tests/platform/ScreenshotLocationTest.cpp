@@ -26,18 +26,20 @@ protected:
         test::writeFile(configHome + u'/' + file, contents);
     }
 
-    QString folder()
+    ScreenshotLocationEnvironment env()
     {
-        return screenshotSaveFolder({home, configHome, desktop, [this] {
-                                         ++gsettingsRuns;
-                                         return gsettingsOutput;
-                                     }});
+        return {home, configHome, desktop, kdeSessionVersion, [this] {
+                    ++gsettingsRuns;
+                    return gsettingsOutput;
+                }};
     }
+    QString folder() { return screenshotSaveFolder(env()); }
 
     QTemporaryDir root;
     QString home = root.path() + "/home/user";
     QString configHome = home + "/.config";
-    QString desktop = "KDE";
+    QString desktop = "XFCE";
+    QString kdeSessionVersion;
     std::optional<QString> gsettingsOutput;
     int gsettingsRuns = 0;
 };
@@ -54,7 +56,7 @@ TEST_F(ScreenshotLocationTest, TheFirstConfiguredSourceInOrderWins)
         writeConfig(file, contents);
     // An unset or relative config home stands for ~/.config (another one is used as it is).
     for (const QString& unusable : {QString(), QString("relative/config"), root.path()})
-        EXPECT_EQ(screenshotSaveFolder({home, unusable, "KDE", {}}),
+        EXPECT_EQ(screenshotSaveFolder({home, unusable, "XFCE", {}, {}}),
                   unusable == root.path() ? home + "/Desktop" : "/srv/spectacle");
     gsettingsOutput = "'file:///srv/gnome-screenshot'\n";
     for (const auto& [file, contents, expected] : sources) {
@@ -66,7 +68,7 @@ TEST_F(ScreenshotLocationTest, TheFirstConfiguredSourceInOrderWins)
 }
 
 // Each source on its own, read the way that tool writes it; unusable values fall through to the
-// default (~/Desktop off GNOME). A null file: the case is gsettings' output (a GVariant string).
+// default (~/Desktop off GNOME and KDE). A null file: the case is gsettings' output (a GVariant string).
 TEST_F(ScreenshotLocationTest, ReadsEachSourcesSetting)
 {
     const QByteArray imageSave = "[ImageSave]\nimageSaveLocation", save = "[Save]\ndefaultSaveLocation";
@@ -134,6 +136,98 @@ TEST_F(ScreenshotLocationTest, GnomeSessionUsesTheScreenshotsFolderInPictures)
         writeConfig("user-dirs.dirs", "XDG_PICTURES_DIR=" + value + "\n");
         EXPECT_EQ(folder(), home + "/Screenshots") << value.toStdString();
     }
+}
+
+// With no tool's location (Spectacle's file missing, or without one): Spectacle's own folder on a
+// KDE session, by Plasma version, else the Desktop; both as user-dirs.dirs names them, or English.
+TEST_F(ScreenshotLocationTest, WithoutASavedLocationKdeUsesSpectaclesDefaultAndOthersTheDesktop)
+{
+    // Of two lines for one folder, the later one counts.
+    const QByteArray german = "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
+                              "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+    const std::tuple<QString, QString, QByteArray, QString> cases[] = {
+        // XDG_CURRENT_DESKTOP, KDE_SESSION_VERSION, user-dirs.dirs, folder
+        {"KDE", "5", german, "~/Bilder"},
+        {"KDE", "6", german, "~/Bilder/Screenshots"},
+        {"X-Custom:kde", "7", german, "~/Bilder/Screenshots"},
+        {"KDE", "", {}, "~/Pictures"},
+        {"KDE", "6", {}, "~/Pictures/Screenshots"},
+        {"KDEX", "6", german, "~/Schreibtisch"},
+        {"XFCE", "6", german, "~/Schreibtisch"},
+        {"", "", "XDG_DESKTOP_DIR=\"/srv/Mein \\\"Pult\\\"\"\n", "/srv/Mein \"Pult\""},
+        {"", "", "XDG_DESKTOP_DIR=\"$HOME/\"\n", "~"},
+        {"", "", {}, "~/Desktop"},
+    };
+    for (const QByteArray& spectaclerc :
+         {QByteArray(), QByteArray("[General]\nclipboardGroup=PostScreenshotCopyImage\n")}) {
+        if (!spectaclerc.isEmpty())
+            writeConfig(kSpectacle, spectaclerc);
+        for (const auto& [session, version, userDirs, expected] : cases) {
+            desktop = session;
+            kdeSessionVersion = version;
+            QFile::remove(configHome + "/user-dirs.dirs");
+            if (!userDirs.isEmpty())
+                writeConfig("user-dirs.dirs", userDirs);
+            EXPECT_EQ(folder(), inHome(expected)) << session.toStdString() << ' ' << version.toStdString();
+        }
+    }
+}
+
+// Flameshot's and ksnip's names count in the folder their settings name (also reached through a
+// link), with the pattern set there or else the tool's default, and in no other folder.
+TEST_F(ScreenshotLocationTest, ToolNamesCountInTheToolsOwnFolderOnly)
+{
+    writeConfig(kFlameshot, "[General]\nsavePath=/srv/flame/\n");
+    writeConfig(kKsnip, "[Application]\nSaveDirectory=~/ksnip\nSaveFilename=Shot-$Y_##\n");
+    ASSERT_TRUE(QDir().mkpath(home + "/ksnip") && QFile::link(home + "/ksnip", home + "/link"));
+    const auto matches = [&](const QString& folder, const QString& name) {
+        return screenshotToolNames(folder, env()).matches(name);
+    };
+    EXPECT_TRUE(matches("/srv/flame", "2026-12-06_10-00.png"));
+    EXPECT_FALSE(matches("/srv/flame", "Shot-2026_07.png"));
+    EXPECT_TRUE(matches(home + "/ksnip/", "Shot-2026_07.png"));
+    EXPECT_TRUE(matches(home + "/link", "Shot-2026_07.png"));
+    EXPECT_FALSE(matches(home + "/ksnip", "ksnip_20261206-100000.png")) << "the set pattern, not the default";
+    EXPECT_FALSE(matches(home + "/ksnip", "2026-12-06_10-00.png"));
+    EXPECT_TRUE(screenshotToolNames(home, env()).patterns.isEmpty());
+
+    writeConfig(kFlameshot, "[General]\nsavePath=~/ksnip\nfilenamePattern=\"shot %T\"\n");
+    EXPECT_TRUE(matches(home + "/ksnip", "shot 10-00-59.png"));
+    EXPECT_TRUE(matches(home + "/ksnip", "Shot-2026_07.png"));
+    EXPECT_FALSE(matches("/srv/flame", "shot 10-00-59.png"));
+}
+
+// The names each tool makes from a pattern, and near misses. Flameshot turns ':' and '/' into
+// file-name characters and adds "_N" to a name already taken; ksnip adds "(N)", and puts a counter
+// of at least as many digits as there are '#'s in place of everything from the first to the last.
+TEST(ScreenshotToolNamesTest, PatternsBecomeTheNamesTheToolMakes)
+{
+    const QString flameshotDefault = "%F_%H-%M", ksnipDefault = "ksnip_$Y$M$D-$T";
+    const std::tuple<QRegularExpression (*)(const QString&), QString, const char*, bool> cases[] = {
+        {flameshotFileNames, flameshotDefault, "2026-12-06_10-00.png", true},
+        {flameshotFileNames, "", "2026-12-06_10-00_12.png", true},
+        {flameshotFileNames, flameshotDefault, "2026-12-06_10-00.jpg", false},
+        {flameshotFileNames, flameshotDefault, "x2026-12-06_10-00.png", false},
+        {flameshotFileNames, flameshotDefault, "2026-12-6_10-00.png", false},
+        {flameshotFileNames, flameshotDefault, "2026-12-06_10-00_.png", false},
+        {flameshotFileNames, "Shot.%T [%a] %D 100%", "Shot.10-00-59 [Sa.] 12\u204406\u204426 100%.png", true},
+        {flameshotFileNames, "Shot.%T [%a] %D 100%", "Shot.10-00-59 [] 12\u204406\u204426 100%.png", false},
+        {flameshotFileNames, "Shot.%T [%a] %D 100%", "ShotA10-00-59 [Sa] 12\u204406\u204426 100%.png", false},
+        {flameshotFileNames, "Shot.%T [%a] %D 100%", "Shot.10:00:59 [Sa] 12\u204406\u204426 100%.png", false},
+        {flameshotFileNames, "a/b:c %j%e", "a\u2044b-c 340 6.png", true},
+        {ksnipFileNames, ksnipDefault, "ksnip_20261206-100059.png", true},
+        {ksnipFileNames, "", "ksnip_20261206-100059(2).png", true},
+        {ksnipFileNames, ksnipDefault, "ksnip_2026126-100059.png", false},
+        {ksnipFileNames, "$h.$m.$s_###[$X]", "10.00.59_007[anything].png", true},
+        {ksnipFileNames, "$h.$m.$s_###[$X]", "10.00.59_1234[x].png", true},
+        {ksnipFileNames, "$h.$m.$s_###[$X]", "10.00.59_07[x].png", false},
+        {ksnipFileNames, "$h.$m.$s_###[$X]", "10a00.59_007[x].png", false},
+        {ksnipFileNames, "a#b#c$", "a00c$.png", true},
+        {ksnipFileNames, "a#b#c$", "a0b0c$.png", false},
+    };
+    for (const auto& [convert, pattern, name, expected] : cases)
+        EXPECT_EQ(convert(pattern).match(QString::fromUtf8(name)).hasMatch(), expected)
+            << pattern.toStdString() << " / " << name;
 }
 
 // The runner asks gsettings for the key, and gives up on an error or after two seconds.

@@ -1,5 +1,7 @@
 #include "platform/ScreenshotLocation.h"
 
+#include "core/FileNames.h"
+#include "platform/UserDirectories.h"
 #include "platform/linux/ConfigFileText.h"
 
 #include <QByteArray>
@@ -12,8 +14,11 @@
 #include <QStringView>
 #include <QUrl>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+
+#include <sys/stat.h>
 
 namespace quillary {
 namespace {
@@ -71,17 +76,34 @@ std::optional<QString> spectacleFolder(const QString& configHome, const QString&
     return std::nullopt;
 }
 
-// Flameshot and ksnip keep their settings through QSettings.
-std::optional<QString> qsettingsFolder(const QString& file, QByteArrayView group, QByteArrayView key,
+// Flameshot and ksnip keep their settings through QSettings: where they save, and the pattern of
+// the names they save under.
+struct QSettingsTool {
+    const char* file; // under the config home
+    const char* group;
+    const char* folderKey;
+    const char* namePatternKey;
+    QRegularExpression (*fileNames)(const QString& pattern);
+};
+
+constexpr QSettingsTool kFlameshot{"/flameshot/flameshot.ini", "General", "savePath", "filenamePattern",
+                                   &flameshotFileNames};
+constexpr QSettingsTool kKsnip{"/ksnip/ksnip.conf", "Application", "SaveDirectory", "SaveFilename",
+                               &ksnipFileNames};
+
+std::optional<QString> qsettingsValue(const QByteArray& contents, const char* group, const char* key)
+{
+    const auto entry = findEntry(contents, group, key);
+    return entry ? qsettingsText(entry->value) : std::nullopt;
+}
+
+std::optional<QString> qsettingsFolder(const QSettingsTool& tool, const QString& configHome,
                                        const QString& home)
 {
-    const auto contents = readFile(file);
+    const auto contents = readFile(configHome + QString::fromLatin1(tool.file));
     if (!contents)
         return std::nullopt;
-    const auto entry = findEntry(*contents, group, key);
-    if (!entry)
-        return std::nullopt;
-    return absoluteFolder(qsettingsText(entry->value), home);
+    return absoluteFolder(qsettingsValue(*contents, tool.group, tool.folderKey), home);
 }
 
 std::optional<QString> xfceScreenshooterFolder(const QString& configHome, const QString& home)
@@ -103,48 +125,6 @@ std::optional<QString> gnomeScreenshotFolder(const ScreenshotLocationEnvironment
     if (!printed)
         return std::nullopt;
     return absoluteFolder(gvariantText(*printed), home);
-}
-
-// XDG_PICTURES_DIR read the way GLib reads it: `"$HOME/…"` or `"/…"`, backslash escapes, the last
-// usable line wins. Missing, or naming the home itself, gives the home: GNOME then saves there.
-QString picturesFolder(const QString& configHome, const QString& home)
-{
-    const auto contents = readFile(configHome + QStringLiteral("/user-dirs.dirs"));
-    if (!contents)
-        return home;
-    QString folder = home;
-    static const QByteArray key = QByteArrayLiteral("XDG_PICTURES_DIR");
-    for (const QByteArray& rawLine : contents->split('\n')) {
-        QByteArray line = rawLine.trimmed();
-        if (!line.startsWith(key))
-            continue;
-        line = line.sliced(key.size()).trimmed();
-        if (!line.startsWith('='))
-            continue;
-        line = line.sliced(1).trimmed();
-        if (!line.startsWith('"'))
-            continue;
-        line = line.sliced(1);
-        const bool inHome = line.startsWith("$HOME");
-        if (inHome) {
-            line = line.sliced(5);
-            if (line.startsWith('/'))
-                line = line.sliced(1);
-            else if (!line.startsWith('"'))
-                continue;
-        } else if (!line.startsWith('/')) {
-            continue;
-        }
-        QByteArray value;
-        for (qsizetype i = 0; i < line.size() && line[i] != '"'; ++i) {
-            if (line[i] == '\\' && i + 1 < line.size())
-                ++i;
-            value += line[i];
-        }
-        const QString path = QString::fromUtf8(value);
-        folder = inHome ? joinedPath(home, path) : QDir::cleanPath(path);
-    }
-    return folder;
 }
 
 // A translation found on disk can only come from a GNOME session in that language, while other
@@ -185,44 +165,93 @@ std::optional<QString> runGsettings()
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
+struct UsableFolders {
+    QString home;
+    QString configHome;
+};
+
+UsableFolders usableFolders(const ScreenshotLocationEnvironment& env)
+{
+    // Without a usable home, Qt's own answer is the root.
+    const QString home = env.home.startsWith(u'/') ? QDir::cleanPath(env.home) : QDir::rootPath();
+    return {home, env.configHome.startsWith(u'/') ? QDir::cleanPath(env.configHome)
+                                                  : joinedPath(home, QStringLiteral(".config"))};
+}
+
+// Whether the colon-separated $XDG_CURRENT_DESKTOP names `desktop`, in any case.
+bool namesDesktop(const QString& currentDesktops, QStringView desktop)
+{
+    const QStringList names = currentDesktops.split(u':');
+    return std::any_of(names.cbegin(), names.cend(),
+                       [&](const QString& name) { return name.compare(desktop, Qt::CaseInsensitive) == 0; });
+}
+
+// The same folder, also when one of the paths leads to it through a symbolic link.
+bool isSameFolder(const QString& a, const QString& b)
+{
+    if (QDir::cleanPath(a) == QDir::cleanPath(b))
+        return true;
+    struct stat first {};
+    struct stat second {};
+    return ::stat(toNativePath(a).constData(), &first) == 0 &&
+           ::stat(toNativePath(b).constData(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 } // namespace
 
 ScreenshotLocationEnvironment ScreenshotLocationEnvironment::fromProcess()
 {
     ScreenshotLocationEnvironment env;
     env.home = QDir::homePath();
-    // A relative XDG_CONFIG_HOME is invalid and to be ignored.
-    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    env.configHome = configHome.startsWith(u'/') ? configHome : env.home + QStringLiteral("/.config");
+    env.configHome = sessionConfigHome(env.home);
     env.currentDesktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    env.kdeSessionVersion = qEnvironmentVariable("KDE_SESSION_VERSION");
     env.gnomeScreenshotAutoSaveDirectory = runGsettings;
     return env;
 }
 
 QString screenshotSaveFolder(const ScreenshotLocationEnvironment& env)
 {
-    // Without a usable home, Qt's own answer is the root.
-    const QString home = env.home.startsWith(u'/') ? QDir::cleanPath(env.home) : QDir::rootPath();
-    const QString configHome = env.configHome.startsWith(u'/') ? QDir::cleanPath(env.configHome)
-                                                               : joinedPath(home, QStringLiteral(".config"));
-
+    const auto [home, configHome] = usableFolders(env);
     if (auto folder = spectacleFolder(configHome, home))
         return *folder;
-    if (auto folder = qsettingsFolder(configHome + QStringLiteral("/flameshot/flameshot.ini"), "General",
-                                      "savePath", home))
+    if (auto folder = qsettingsFolder(kFlameshot, configHome, home))
         return *folder;
     if (auto folder = xfceScreenshooterFolder(configHome, home))
         return *folder;
-    if (auto folder = qsettingsFolder(configHome + QStringLiteral("/ksnip/ksnip.conf"), "Application",
-                                      "SaveDirectory", home))
+    if (auto folder = qsettingsFolder(kKsnip, configHome, home))
         return *folder;
     if (auto folder = gnomeScreenshotFolder(env, home))
         return *folder;
     if (env.currentDesktop.contains(u"GNOME", Qt::CaseInsensitive)) {
-        const QString pictures = picturesFolder(configHome, home);
+        // GNOME Shell saves into the home itself when the session names no Pictures folder.
+        const QString pictures = namedUserDirectory(UserDirectory::pictures, home, configHome).value_or(home);
         return joinedPath(pictures, screenshotsFolderName(pictures));
     }
-    return joinedPath(home, QStringLiteral("Desktop"));
+    if (namesDesktop(env.currentDesktop, u"KDE")) {
+        // Spectacle without a saved location: Pictures, and from Plasma 6 on Pictures/Screenshots.
+        const QString pictures = userDirectory(UserDirectory::pictures, home, configHome);
+        return env.kdeSessionVersion.toInt() >= 6 ? joinedPath(pictures, QStringLiteral("Screenshots"))
+                                                  : pictures;
+    }
+    return userDirectory(UserDirectory::desktop, home, configHome);
+}
+
+ScreenshotToolNames screenshotToolNames(const QString& folder, const ScreenshotLocationEnvironment& env)
+{
+    const auto [home, configHome] = usableFolders(env);
+    ScreenshotToolNames names;
+    for (const QSettingsTool* tool : {&kFlameshot, &kKsnip}) {
+        const auto contents = readFile(configHome + QString::fromLatin1(tool->file));
+        if (!contents)
+            continue;
+        const auto toolFolder = absoluteFolder(qsettingsValue(*contents, tool->group, tool->folderKey), home);
+        if (toolFolder && isSameFolder(*toolFolder, folder))
+            names.patterns.append(tool->fileNames(
+                qsettingsValue(*contents, tool->group, tool->namePatternKey).value_or(QString())));
+    }
+    return names;
 }
 
 } // namespace quillary

@@ -1,0 +1,128 @@
+#include "platform/ScreenshotToolNames.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quillary {
+namespace {
+
+// What a conversion that prints words of the locale (or one a tool leaves as it is) may stand for.
+const QString anyText = QStringLiteral(".+");
+
+QString digits(int count)
+{
+    return QStringLiteral("[0-9]{%1}").arg(count);
+}
+
+// Flameshot replaces these two after formatting, the conversions' output included.
+QString flameshotLiteral(QString text)
+{
+    return QRegularExpression::escape(text.replace(u'/', u'\u2044').replace(u':', u'-'));
+}
+
+QString flameshotConversion(QChar conversion)
+{
+    switch (conversion.unicode()) {
+    case u'Y':
+    case u'G':
+        return digits(4);
+    case u'C':
+    case u'y':
+    case u'g':
+    case u'm':
+    case u'd':
+    case u'H':
+    case u'I':
+    case u'M':
+    case u'S':
+    case u'U':
+    case u'V':
+    case u'W':
+        return digits(2);
+    case u'e':
+        return QStringLiteral("[ 0-9][0-9]");
+    case u'j':
+        return digits(3);
+    case u'u':
+    case u'w':
+        return digits(1);
+    case u'F':
+        return flameshotConversion(u'Y') + u'-' + digits(2) + u'-' + digits(2);
+    case u'T':
+        return digits(2) + u'-' + digits(2) + u'-' + digits(2);
+    case u'R':
+        return digits(2) + u'-' + digits(2);
+    case u'D':
+        return digits(2) + flameshotLiteral(QStringLiteral("/")) + digits(2) +
+               flameshotLiteral(QStringLiteral("/")) + digits(2);
+    case u'z':
+        return QStringLiteral("[+-]") + digits(4);
+    case u'n':
+        return flameshotLiteral(QStringLiteral("\n"));
+    case u't':
+        return flameshotLiteral(QStringLiteral("\t"));
+    default:
+        return anyText;
+    }
+}
+
+QRegularExpression wholeName(const QString& expression, const QString& takenNameSuffix)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(
+        QStringLiteral("(?:%1)(?:%2)?\\.png").arg(expression, takenNameSuffix)));
+}
+
+} // namespace
+
+bool ScreenshotToolNames::matches(const QString& fileName) const
+{
+    return std::any_of(patterns.cbegin(), patterns.cend(),
+                       [&](const QRegularExpression& pattern) { return pattern.match(fileName).hasMatch(); });
+}
+
+QRegularExpression flameshotFileNames(const QString& pattern)
+{
+    const QString text = pattern.isEmpty() ? QStringLiteral("%F_%H-%M") : pattern;
+    QString expression;
+    QString literal;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'%' || i + 1 == text.size()) {
+            literal += text[i];
+            continue;
+        }
+        expression += flameshotLiteral(std::exchange(literal, {})) + flameshotConversion(text[++i]);
+    }
+    return wholeName(expression + flameshotLiteral(literal), QStringLiteral("_[0-9]+"));
+}
+
+QRegularExpression ksnipFileNames(const QString& pattern)
+{
+    const QString text = pattern.isEmpty() ? QStringLiteral("ksnip_$Y$M$D-$T") : pattern;
+    const qsizetype firstHash = text.indexOf(u'#');
+    const qsizetype lastHash = text.lastIndexOf(u'#');
+    QString expression;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (i == firstHash) {
+            expression += QStringLiteral("[0-9]{%1,}").arg(text.count(u'#'));
+            i = lastHash;
+            continue;
+        }
+        const QChar next = i + 1 < text.size() ? text[i + 1] : QChar();
+        if (text[i] != u'$' || !(next.isLetter() && next.unicode() < 0x80)) {
+            expression += QRegularExpression::escape(QString(text[i]));
+            continue;
+        }
+        ++i;
+        if (next == u'Y')
+            expression += digits(4);
+        else if (next == u'T')
+            expression += digits(6);
+        else if (QStringLiteral("MDhms").contains(next))
+            expression += digits(2);
+        else
+            expression += anyText; // ksnip leaves it as it is; newer versions may know it
+    }
+    return wholeName(expression, QStringLiteral("\\([0-9]+\\)"));
+}
+
+} // namespace quillary
