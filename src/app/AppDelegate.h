@@ -46,7 +46,7 @@ struct AppServices {
     std::unique_ptr<CuePlayer> cues;
     // Tells when a tray host is there; without one there is no tray icon.
     std::unique_ptr<TrayHostWatcher> trayHosts;
-    // Where the desktop's screenshot tool saves (an absolute path; the home Desktop at worst).
+    // Where the desktop's screenshot tool saves (an absolute path; the user's Desktop folder at worst).
     std::function<QString()> screenshotFolder;
     // The clipboard that copied images are saved from; none means nothing is ever saved.
     std::unique_ptr<ClipboardSource> clipboard;
