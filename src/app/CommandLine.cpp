@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "platform/DisplayPlatform.h"
+
 #include "QuillaryVersion.h"
 
 #include <QFileInfo>
@@ -127,15 +129,12 @@ CommandLineAction parseCommandLine(const QStringList& arguments)
     return action;
 }
 
-QString fallBackToOffscreenIfHeadless()
+QString chooseWindowPlatform()
 {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return {};
-    if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        return {};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    return QStringLiteral("⚠️ Quillary: No display server (DISPLAY and WAYLAND_DISPLAY are unset); "
-                          "running headless on the offscreen platform");
+    const DisplayPlatformChoice choice = chooseDisplayPlatform(DisplayEnvironment::fromProcess());
+    if (!choice.platform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", choice.platform.toUtf8());
+    return choice.line;
 }
 
 } // namespace quillary

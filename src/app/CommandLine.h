@@ -32,8 +32,8 @@ struct CommandLineAction {
 
 CommandLineAction parseCommandLine(const QStringList& arguments);
 
-// Picks Qt's offscreen platform when no display server is reachable and none was requested, and
-// returns the warning line to print then (empty when nothing changed).
-QString fallBackToOffscreenIfHeadless();
+// Sets QT_QPA_PLATFORM to the platform chosen for this session (see chooseDisplayPlatform) and
+// returns the line that says which and why.
+QString chooseWindowPlatform();
 
 } // namespace quillary

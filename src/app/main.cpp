@@ -19,8 +19,7 @@ int main(int argc, char** argv)
         return action.exitCode;
     }
 
-    if (const QString warning = quillary::fallBackToOffscreenIfHeadless(); !warning.isEmpty())
-        quillary::printLine(warning);
+    quillary::printLine(quillary::chooseWindowPlatform());
 
     quillary::QuillaryApp app(argc, argv);
     return app.exec(action.command);

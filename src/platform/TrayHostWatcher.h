@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
@@ -10,6 +11,10 @@ namespace quillary {
 //
 // Qt settles which tray protocol to use the first time a tray icon is made and never revisits it,
 // and a panel often starts after an autostarted app. So the icon is only made once a host is there.
+// What brings a tray to the desktop named by `currentDesktop` (XDG_CURRENT_DESKTOP), for a message
+// about a missing one; empty when there is nothing particular to say.
+QString trayAdviceFor(const QString& currentDesktop);
+
 class TrayHostWatcher : public QObject {
     Q_OBJECT
 

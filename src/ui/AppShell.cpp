@@ -57,8 +57,10 @@ void AppShell::setupStatusItem(bool isPaused)
     m_hasTrayIcon = m_statusItem->setup(isPaused);
     if (!m_hasTrayIcon) {
         // Never leave the user without a way in: the settings window carries the menu's actions.
+        const QString advice = trayAdviceFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
         printLine(QStringLiteral("⚠️ Quillary: No system tray found; the settings window stays available "
-                                 "instead (a tray icon appears when a tray does)"));
+                                 "instead (a tray icon appears when a tray does)") +
+                  (advice.isEmpty() ? QString() : QStringLiteral("; ") + advice));
         showSettingsWindow(isPaused);
     }
 }

@@ -1,4 +1,6 @@
 #include "app/CommandLine.h"
+#include "platform/DisplayPlatform.h"
+#include "platform/TrayHostWatcher.h"
 
 #include <gtest/gtest.h>
 
@@ -61,24 +63,35 @@ TEST(CommandLineTest, HelpOrVersionIsPrintedInsteadOfRunning)
     }
 }
 
-TEST(CommandLineTest, FallsBackToOffscreenOnlyWithoutAnyDisplay)
+TEST(CommandLineTest, WindowsGoWhereTheyCanPlaceThemselves)
 {
-    const QByteArray saved[] = {qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY")};
-    qunsetenv("QT_QPA_PLATFORM");
-    qunsetenv("WAYLAND_DISPLAY");
-    qputenv("DISPLAY", ":5");
-    EXPECT_TRUE(fallBackToOffscreenIfHeadless().isEmpty());
-    EXPECT_TRUE(qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
+    const struct {
+        DisplayEnvironment env;
+        QString platform;
+        QString says;
+    } cases[] = {
+        {{"wayland", ":0", "wayland-1"}, "", "as QT_QPA_PLATFORM asks"},
+        {{"", ":0", "wayland-1"}, "xcb", "through XWayland"},
+        {{"", "", "wayland-1"}, "wayland", "without XWayland"},
+        {{"", ":0", ""}, "xcb", "X11 session"},
+        {{"", "", ""}, "offscreen", "No display server"},
+    };
+    for (const auto& c : cases) {
+        const DisplayPlatformChoice choice = chooseDisplayPlatform(c.env);
+        EXPECT_EQ(choice.platform, c.platform) << c.says.toStdString();
+        EXPECT_TRUE(choice.line.contains(c.says)) << choice.line.toStdString();
+        EXPECT_TRUE(
+            choice.line.startsWith(c.platform == "offscreen" ? u"⚠️ Quillary: " : u"📍 Quillary: "));
+    }
+}
 
-    qunsetenv("DISPLAY");
-    EXPECT_TRUE(fallBackToOffscreenIfHeadless().startsWith(u"⚠️ "));
-    EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "offscreen");
-
-    qputenv("QT_QPA_PLATFORM", "xcb"); // an explicit choice is left alone
-    EXPECT_TRUE(fallBackToOffscreenIfHeadless().isEmpty());
-    EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "xcb");
-    for (int i = 0; const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        qputenv(name, saved[i++]);
+TEST(CommandLineTest, GnomeWithoutATrayIsToldWhichExtensionBringsOne)
+{
+    EXPECT_TRUE(trayAdviceFor("ubuntu:GNOME").contains("AppIndicator"));
+    EXPECT_TRUE(trayAdviceFor("GNOME-Flashback:GNOME").contains("AppIndicator"));
+    EXPECT_TRUE(trayAdviceFor("KDE").isEmpty());
+    EXPECT_TRUE(trayAdviceFor("GNOMEISH").isEmpty());
+    EXPECT_TRUE(trayAdviceFor("").isEmpty());
 }
 
 } // namespace
