@@ -7,7 +7,7 @@ packages=(
     # g++ brings the sanitizer runtimes (ASan, UBSan, TSan); clang-format checks the formatting
     g++ cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
-    libpng-dev libturbojpeg0-dev libqpdf-dev libpoppler-qt6-dev libpulse-dev libxcb1-dev qt6-svg-dev
+    libpng-dev libturbojpeg0-dev libqpdf-dev libpoppler-qt6-dev libpulse-dev libxcb1-dev libwayland-dev qt6-svg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # tools the tests check real outputs with
     desktop-file-utils imagemagick poppler-utils trash-cli xvfb xauth
@@ -15,6 +15,8 @@ packages=(
     openbox trayer xdotool dbus-x11 x11-utils haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
     # clipboard saving: a real clipboard owner, and a server with two monitors for the toast's placement
     xclip xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+    # clipboard saving on Wayland: a headless compositor with the clipboard-manager protocol
+    sway wl-clipboard
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "core/Diagnostics.h"
 #include "core/Interaction.h"
 #include "handle/CuePlayer.h"
 #include "platform/ClipboardSource.h"
@@ -25,7 +26,14 @@ AppServices AppServices::createDefault()
     services.screenshotFolder = [] {
         return screenshotSaveFolder(ScreenshotLocationEnvironment::fromProcess());
     };
-    services.clipboard = ClipboardSource::createDefault();
+    // On a Wayland session the compositor's clipboard-manager protocol, where it has one; else Qt's
+    // clipboard, which XWayland serves.
+    QString protocol;
+    services.clipboard = ClipboardSource::createWayland(&protocol);
+    if (services.clipboard)
+        printLine(QStringLiteral("📍 Quillary: Clipboard read through %1 on Wayland").arg(protocol));
+    else
+        services.clipboard = ClipboardSource::createDefault();
     return services;
 }
 

@@ -16,6 +16,10 @@ class ClipboardSource {
 public:
     // The clipboard of the running QGuiApplication; null without one.
     static std::unique_ptr<ClipboardSource> createDefault();
+    // The clipboard of the Wayland session in $WAYLAND_DISPLAY, read through the compositor's
+    // clipboard-manager protocol on a connection of its own, whatever platform Qt's windows use;
+    // null without such a session or protocol. `protocolName` receives the protocol's name.
+    static std::unique_ptr<ClipboardSource> createWayland(QString* protocolName = nullptr);
 
     virtual ~ClipboardSource() = default;
 
