@@ -44,6 +44,7 @@ public:
     void setCustomWatchFolder(const QUrl& folder) override { m_delegate.setCustomWatchFolder(folder); }
     void startWatching() override { m_delegate.startWatching(); }
     void setLaunchAtLogin(bool enabled) override { m_delegate.setLaunchAtLogin(enabled); }
+    QString clipboardUnavailableReason() const override { return m_delegate.clipboard().unavailableReason(); }
 
 private:
     AppDelegate& m_delegate;

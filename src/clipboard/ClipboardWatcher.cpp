@@ -62,6 +62,13 @@ void ClipboardWatcher::startPasteboardTimer()
     }
 }
 
+QString ClipboardWatcher::unavailableReason() const
+{
+    if (!m_source)
+        return QStringLiteral("Clipboard saving is not available: this session offers no clipboard to read");
+    return m_source->unavailableReason();
+}
+
 void ClipboardWatcher::checkPasteboard()
 {
     if (m_store.boolValue(prefs::isPaused) || !m_store.boolValue(prefs::isClipboardSyncEnabled))

@@ -53,6 +53,8 @@ public:
     // this session's clipboard cannot be read from the background.
     void startPasteboardTimer();
     bool isTimerActive() const { return m_timer.isActive(); }
+    // Why this session's clipboard cannot be read from the background, or empty when it can.
+    QString unavailableReason() const;
 
     // One tick: paused, turned off, just after a screenshot file, or nothing new on the clipboard
     // means nothing happens; a clipboard change is looked at once, and never again.

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -28,8 +29,10 @@ struct FakeHost final : SettingsHost {
     void setCustomWatchFolder(const QUrl& folder) override { url = folder; }
     void startWatching() override {}
     void setLaunchAtLogin(bool) override {}
+    QString clipboardUnavailableReason() const override { return clipboardReason; }
 
     QUrl url;
+    QString clipboardReason;
     WatchStatus status = WatchStatus::notStarted;
     bool custom = false;
 };
@@ -162,6 +165,19 @@ TEST_F(SettingsViewTest, TheClipboardRowStoresAndFollowsItsPreferences)
     EXPECT_FALSE(picker->isEnabled());
     store.setBool(prefs::popupSoundEnabled, true);
     EXPECT_TRUE(page->popupSoundSwitch()->isChecked());
+}
+
+TEST_F(SettingsViewTest, TheClipboardRowSaysWhenTheSessionsClipboardCannotBeRead)
+{
+    for (const QString& reason : {QString(), QStringLiteral("Clipboard saving needs X11 or XWayland")}) {
+        host.clipboardReason = reason;
+        SettingsView view(folders, &host, &interaction);
+        auto* page = static_cast<SoundsClipboardPage*>(view.page(SettingsTab::soundsClipboard));
+        EXPECT_EQ(page->clipboardNote() != nullptr, !reason.isEmpty());
+        if (page->clipboardNote()) {
+            EXPECT_TRUE(page->clipboardNote()->text().contains(reason));
+        }
+    }
 }
 
 } // namespace

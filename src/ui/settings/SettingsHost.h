@@ -2,6 +2,7 @@
 
 #include "core/WatchStatus.h"
 
+#include <QString>
 #include <QUrl>
 
 namespace quillary {
@@ -21,6 +22,8 @@ public:
     virtual void startWatching() = 0;
     // Registers or unregisters the login item; a failure prints one line and changes nothing else.
     virtual void setLaunchAtLogin(bool enabled) = 0;
+    // Why copied images cannot be saved in this session, or empty when they can.
+    virtual QString clipboardUnavailableReason() const { return {}; }
 };
 
 } // namespace quillary

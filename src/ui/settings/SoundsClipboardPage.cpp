@@ -2,6 +2,7 @@
 
 #include "ui/settings/PageLayout.h"
 #include "ui/settings/PreferenceBinding.h"
+#include "ui/settings/SettingsHost.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/widgets/SectionLabel.h"
 #include "ui/widgets/SettingsCard.h"
@@ -13,6 +14,7 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
 
 namespace quillary {
 
@@ -45,6 +47,14 @@ SoundsClipboardPage::SoundsClipboardPage(SettingsView& view)
     syncRow->layout()->setContentsMargins(0, 4, 0, 4);
     auto* clipboardCard = new SettingsCard(this);
     clipboardCard->addWidget(syncRow);
+    if (const QString reason = view.host() ? view.host()->clipboardUnavailableReason() : QString();
+        !reason.isEmpty()) {
+        m_clipboardNote = new QLabel(QStringLiteral("⚠️ ") + reason, clipboardCard);
+        m_clipboardNote->setWordWrap(true);
+        m_clipboardNote->setFont(style::font(font(), 11));
+        m_clipboardNote->setIndent(40);
+        clipboardCard->addWidget(m_clipboardNote);
+    }
     page->addWidget(clipboardCard);
     bindToggle(m_clipboardSwitch, store, prefs::isClipboardSyncEnabled);
     bindChoice(m_clipboardFolder, store, prefs::clipboardSyncFolder);

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QComboBox;
+class QLabel;
 
 namespace quillary {
 
@@ -21,12 +22,15 @@ public:
     QComboBox* clipboardFolder() const { return m_clipboardFolder; }
     ToggleSwitch* popupSoundSwitch() const { return m_popupSound; }
     ToggleSwitch* clipboardSoundSwitch() const { return m_clipboardSound; }
+    // The note under the clipboard row when this session's clipboard cannot be read; null otherwise.
+    QLabel* clipboardNote() const { return m_clipboardNote; }
 
 private:
     ToggleSwitch* m_clipboardSwitch;
     QComboBox* m_clipboardFolder;
     ToggleSwitch* m_popupSound;
     ToggleSwitch* m_clipboardSound;
+    QLabel* m_clipboardNote = nullptr;
 };
 
 } // namespace quillary
