@@ -16,4 +16,7 @@ bool setBlurBehind(QWidget& window, const QPainterPath& shape);
 // so it is set before every showing.
 void showOnEveryDesktop(QWidget& window);
 
+// Moves the shown window to the virtual desktop the user is on now.
+void moveToCurrentDesktop(QWidget& window);
+
 } // namespace quillary

@@ -3,6 +3,8 @@
 #include "ui/CardBackground.h"
 #include "ui/QuickMovePopup.h"
 
+#include "platform/WindowHints.h"
+
 #include <QScreen>
 
 #include <algorithm>
@@ -78,7 +80,11 @@ void QuickMovePanel::showWithoutActivating()
     // A window manager may have minimised the panel ("show desktop"); show() alone keeps it so.
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
+    // Shown again, the card comes to the desktop the user is on, and to the front.
+    winId();
     show();
+    moveToCurrentDesktop(*this);
+    raise();
 }
 
 void QuickMovePanel::fitToContent()

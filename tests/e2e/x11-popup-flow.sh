@@ -57,6 +57,11 @@ quillary_windows() {
 card_windows() { quillary_windows | awk '$4 == 420'; }
 card_count() { card_windows | wc -l; }
 card_shown() { [[ $(card_count) -eq 1 ]]; }
+card_on_desktop() {
+    local id
+    read -r id _ < <(card_windows) || return 1
+    [[ $(xdotool get_desktop_for_window "$id" 2>/dev/null) == "$1" ]]
+}
 card_gone() { [[ $(card_count) -eq 0 ]]; }
 # A menu is any other window of Quillary's that is neither the card nor a tray icon.
 menu_shown() { quillary_windows | awk '$4 != 420 && $4 > 64 && $5 < 400' | grep -q .; }
@@ -259,6 +264,16 @@ full_flow() {
     click_at "$tx" "$ty" 1
     check "the trash button sends the second one to the Trash (trash-list agrees)" wait_until 2 trashed "$second"
     check "the card stays for the last one" stays_false 0.5 card_gone
+
+    # Shown again while the user is on another virtual desktop (here by the --show-pending shortcut,
+    # as the tray may not be on every desktop), the card comes to that desktop, and back.
+    local desktop
+    for desktop in 1 0; do
+        xdotool set_desktop "$desktop"
+        check "on desktop $desktop the card is out of sight until shown again" wait_until 2 card_gone
+        spawn "$dir/show-pending-$desktop.log" "$binary" --show-pending
+        check "... then it comes to desktop $desktop" wait_until 3 card_on_desktop "$desktop"
+    done
 
     # A window manager may minimise the card ("show desktop"); the tray brings it back.
     local id

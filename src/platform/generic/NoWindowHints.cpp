@@ -9,4 +9,6 @@ bool setBlurBehind(QWidget&, const QPainterPath&)
 
 void showOnEveryDesktop(QWidget&) {}
 
+void moveToCurrentDesktop(QWidget&) {}
+
 } // namespace quillary

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quillary {
@@ -64,6 +65,19 @@ void setCardinals(xcb_connection_t* connection, QWidget& window, xcb_atom_t prop
     xcb_flush(connection);
 }
 
+// The first CARDINAL of `window`'s property `name`, when it has one.
+std::optional<std::uint32_t> cardinalOf(xcb_connection_t* connection, xcb_window_t window, const char* name)
+{
+    const xcb_atom_t atom = atomNamed(connection, name, true);
+    if (atom == XCB_ATOM_NONE)
+        return std::nullopt;
+    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, atom, XCB_ATOM_CARDINAL, 0, 1), nullptr));
+    if (!reply || xcb_get_property_value_length(reply.get()) < 4)
+        return std::nullopt;
+    return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+}
+
 } // namespace
 
 bool setBlurBehind(QWidget& window, const QPainterPath& shape)
@@ -86,6 +100,34 @@ bool setBlurBehind(QWidget& window, const QPainterPath& shape)
         return false;
     setCardinals(connection, window, atom, rects);
     return true;
+}
+
+void moveToCurrentDesktop(QWidget& window)
+{
+    xcb_connection_t* connection = x11Connection();
+    if (!connection || !window.testAttribute(Qt::WA_WState_Created))
+        return;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const xcb_atom_t atom = atomNamed(connection, "_NET_WM_DESKTOP", false);
+    if (!screen || atom == XCB_ATOM_NONE)
+        return;
+    const std::optional<std::uint32_t> desktop = cardinalOf(connection, screen->root, "_NET_CURRENT_DESKTOP");
+    if (!desktop)
+        return;
+    // The property is what a window manager reads when it maps the window; once the window is mapped,
+    // only a request to the root window moves it (EWMH _NET_WM_DESKTOP; source 2: the user's action).
+    setCardinals(connection, window, atom, {*desktop});
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = static_cast<xcb_window_t>(window.winId());
+    message.type = atom;
+    message.data.data32[0] = *desktop;
+    message.data.data32[1] = 2;
+    xcb_send_event(connection, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
 }
 
 void showOnEveryDesktop(QWidget& window)
