@@ -17,6 +17,9 @@ packages=(
     xclip xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
     # clipboard saving on Wayland: a headless compositor with the clipboard-manager protocol
     sway wl-clipboard
+    # the Wayland session runs: XWayland under sway and weston, weston (nested in Xvfb), Qt's own
+    # Wayland platform for a session without XWayland, and jq to read swaymsg's answers
+    xwayland weston qt6-wayland jq
 )
 
 missing=()
