@@ -16,8 +16,8 @@ DisplayPlatformChoice chooseDisplayPlatform(const DisplayEnvironment& env)
                     .arg(env.requestedPlatform)};
     if (!env.waylandDisplay.isEmpty() && !env.x11Display.isEmpty())
         return {QStringLiteral("xcb"),
-                QStringLiteral("📍 Quillary: Wayland session: windows through XWayland (xcb), so the card "
-                               "and the toast can place themselves")};
+                QStringLiteral("📍 Quillary: Wayland session: windows through XWayland (xcb), where a "
+                               "window may ask for its place")};
     if (!env.waylandDisplay.isEmpty())
         return {QStringLiteral("wayland"),
                 QStringLiteral("📍 Quillary: Wayland session without XWayland: windows on Wayland, placed "
