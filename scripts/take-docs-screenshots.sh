@@ -168,7 +168,7 @@ sleep 0.5
 X=$(xwininfo -id "$id" | awk '/Absolute upper-left X/ { print $NF }')
 Y=$(xwininfo -id "$id" | awk '/Absolute upper-left Y/ { print $NF }')
 pages=(general sounds-clipboard folders)
-entries=(92 136 180)
+entries=(84 128 172)
 for i in 0 1 2; do
     xdotool mousemove $((X + 90)) $((Y + entries[i])) click 1 mousemove 5 5
     sleep 0.4

@@ -13,13 +13,9 @@ here=$(dirname "$0")
 source "$here/common.sh"
 e2e_begin wayland-clipboard "${1:-}" sway wl-copy wl-paste convert compare
 
-# The unprivileged user the session runs as when the test runs as root.
-drop_root=()
-if [[ $(id -u) -eq 0 ]]; then
-    command -v setpriv >/dev/null || { echo "SKIP: setpriv is not installed"; exit 77; }
-    drop_root=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
-    chmod 755 "$work"
-fi
+source "$here/session-user.sh"
+# This session has no X server: nothing of the caller's reaches its children.
+unset DISPLAY SWAYSOCK
 home=$work/home
 runtime=$work/run
 mkdir -p "$home/.config/Quillary" "$runtime"
@@ -31,25 +27,6 @@ for i in 0 1 2 3; do
     convert -size 320x200 xc: +noise Random -seed "$i" -depth 8 "$work/shot$i.png"
 done
 [[ $(id -u) -eq 0 ]] && chown -R nobody:nogroup "$home" "$runtime"
-
-# The environment of the session's children, run as that user: in `session`.
-session_env() {
-    session=(env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 XDG_RUNTIME_DIR="$runtime"
-        XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache"
-        ${WAYLAND_DISPLAY:+WAYLAND_DISPLAY="$WAYLAND_DISPLAY"} "${drop_root[@]}")
-}
-as_user() {
-    session_env
-    "${session[@]}" "$@"
-}
-# user_spawn LOG COMMAND...: a child of the session, in the background, reading the caller's stdin.
-user_spawn() {
-    local log=$1
-    shift
-    session_env
-    "${session[@]}" "$@" <&0 >"$log" 2>&1 &
-    pids+=($!)
-}
 
 scenario=session
 WAYLAND_DISPLAY=

@@ -22,35 +22,10 @@ here=$(dirname "$0")
 source "$here/common.sh"
 e2e_begin wayland-sessions "${1:-}" sway swaymsg weston weston-debug Xwayland Xvfb wl-copy xclip jq convert
 
-drop_root=()
-if [[ $(id -u) -eq 0 ]]; then
-    command -v setpriv >/dev/null || { echo "SKIP: setpriv is not installed"; exit 77; }
-    drop_root=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
-    chmod 755 "$work"
-fi
+source "$here/session-user.sh"
 convert -size 320x200 xc: +noise Random -depth 8 "$work/shot.png"
 convert -size 200x120 xc: +noise Random -seed 7 -depth 8 "$work/copied.png"
 chmod 644 "$work"/*.png
-
-# The environment of the session's children, run as that user: in `session`.
-session_env() {
-    session=(env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 XDG_RUNTIME_DIR="$runtime"
-        XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache"
-        ${WAYLAND_DISPLAY:+WAYLAND_DISPLAY="$WAYLAND_DISPLAY"} ${DISPLAY:+DISPLAY="$DISPLAY"}
-        ${SWAYSOCK:+SWAYSOCK="$SWAYSOCK"} "${drop_root[@]}")
-}
-as_user() {
-    session_env
-    "${session[@]}" "$@"
-}
-# user_spawn LOG COMMAND...: a child of the session, in the background, reading the caller's stdin.
-user_spawn() {
-    local log=$1
-    shift
-    session_env
-    "${session[@]}" "$@" <&0 >"$log" 2>&1 &
-    pids+=($!)
-}
 
 # A fresh HOME and runtime folder for one session, owned by the session's user.
 new_session() {

@@ -66,9 +66,7 @@ QLabel* secondaryLabel(const QString& text, int pixels, QFont::Weight weight, QW
 {
     auto* label = new QLabel(text, parent);
     label->setFont(style::font(label->font(), pixels, weight));
-    QPalette colors = label->palette();
-    colors.setColor(QPalette::WindowText, style::secondaryText(enabledColors(label)));
-    label->setPalette(colors);
+    style::useSecondaryText(*label, enabledColors(label));
     return label;
 }
 

@@ -142,9 +142,7 @@ void GeneralPage::buildHandling(QVBoxLayout* page)
     m_thumbnail->setAccessibleName(QStringLiteral("System thumbnail duration"));
     auto* seconds = new QLabel(QStringLiteral("s"), duration);
     seconds->setFont(style::font(seconds->font(), 12));
-    QPalette secondary = seconds->palette();
-    secondary.setColor(QPalette::WindowText, style::secondaryText(secondary));
-    seconds->setPalette(secondary);
+    style::useSecondaryText(*seconds, seconds->palette());
     durationRow->addWidget(m_thumbnail);
     durationRow->addWidget(seconds);
     m_thumbnailRow = new SettingsRow(

@@ -35,9 +35,7 @@ void addHeading(QVBoxLayout* page, const QString& heading, const QString& captio
     rows->addWidget(new SectionLabel(heading, block));
     auto* text = new QLabel(caption, block);
     text->setFont(style::font(text->font(), 12));
-    QPalette colors = text->palette();
-    colors.setColor(QPalette::WindowText, style::secondaryText(colors));
-    text->setPalette(colors);
+    style::useSecondaryText(*text, text->palette());
     rows->addWidget(text);
     page->addWidget(block);
 }

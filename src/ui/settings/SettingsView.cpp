@@ -163,15 +163,11 @@ QWidget* SettingsView::makeSidebar()
     auto* stack = new QVBoxLayout(sidebar);
     stack->setContentsMargins(16, 20, 16, 16);
     stack->setSpacing(4);
-    QLabel* heading = label(QStringLiteral("Settings"), style::font(font(), 16, QFont::Bold), sidebar);
-    heading->setContentsMargins(0, 0, 0, 2);
-    stack->addWidget(heading);
+    stack->addWidget(label(QStringLiteral("Settings"), style::font(font(), 16, QFont::Bold), sidebar));
+    stack->addSpacing(2);
     QLabel* caption =
         label(QStringLiteral("LOCAL PREFERENCES"), style::font(font(), 9, QFont::DemiBold), sidebar);
-    caption->setContentsMargins(0, 0, 0, 8);
-    QPalette secondary = caption->palette();
-    secondary.setColor(QPalette::WindowText, style::secondaryText(palette()));
-    caption->setPalette(secondary);
+    style::useSecondaryText(*caption, palette());
     stack->addWidget(caption);
     stack->addSpacing(8);
     for (const SettingsTab tab : {SettingsTab::general, SettingsTab::soundsClipboard, SettingsTab::folders}) {

@@ -26,9 +26,7 @@ void SectionLabel::applyStyle()
     QFont heading = style::font(font(), 10, QFont::Bold);
     heading.setLetterSpacing(QFont::AbsoluteSpacing, 0.8);
     setFont(heading);
-    QPalette colors = palette();
-    colors.setColor(QPalette::WindowText, style::secondaryText(QGuiApplication::palette()));
-    setPalette(colors);
+    style::useSecondaryText(*this, QGuiApplication::palette());
 }
 
 } // namespace quillary

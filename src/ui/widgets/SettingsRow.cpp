@@ -113,9 +113,7 @@ void SettingsRow::applyStyle()
 {
     m_title->setFont(style::font(font(), 13, QFont::Medium));
     m_subtitle->setFont(style::font(font(), 11));
-    QPalette secondary = m_subtitle->palette();
-    secondary.setColor(QPalette::WindowText, style::secondaryText(palette()));
-    m_subtitle->setPalette(secondary);
+    style::useSecondaryText(*m_subtitle, palette());
 }
 
 } // namespace quillary

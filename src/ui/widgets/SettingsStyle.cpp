@@ -1,5 +1,7 @@
 #include "ui/widgets/SettingsStyle.h"
 
+#include <QWidget>
+
 namespace quillary::style {
 
 QFont font(const QFont& base, int pixels, QFont::Weight weight)
@@ -24,6 +26,13 @@ QColor secondaryText(const QPalette& palette)
 QColor accent(const QPalette& palette)
 {
     return palette.color(QPalette::Highlight);
+}
+
+void useSecondaryText(QWidget& widget, const QPalette& source)
+{
+    QPalette colors = widget.palette();
+    colors.setColor(QPalette::WindowText, secondaryText(source));
+    widget.setPalette(colors);
 }
 
 } // namespace quillary::style

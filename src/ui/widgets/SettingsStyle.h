@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QPalette>
 
+class QWidget;
+
 namespace quillary::style {
 
 // `base` at `pixels` logical pixels and `weight`. Sizes in the settings window are pixels, never
@@ -16,6 +18,8 @@ QColor withOpacity(QColor color, qreal opacity);
 QColor secondaryText(const QPalette& palette);
 // The accent: the palette's highlight.
 QColor accent(const QPalette& palette);
+// Draws `widget`'s text in the secondary colour of `source`.
+void useSecondaryText(QWidget& widget, const QPalette& source);
 
 // The named colours of the rows' icon tiles, legible on light and dark backgrounds.
 inline const QColor green{52, 199, 89};

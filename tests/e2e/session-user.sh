@@ -1,0 +1,32 @@
+# Sourced by the end-to-end scripts that run a Wayland compositor. sway will not run as root, so run
+# as root, the compositor and every client of its session run as `nobody` (setpriv); otherwise as the
+# caller. Call after e2e_begin (it needs $work); callers set `home` and `runtime` (XDG_RUNTIME_DIR)
+# before starting anything, and WAYLAND_DISPLAY, DISPLAY and SWAYSOCK as the session gives them.
+# Exits 77 when setpriv is missing.
+
+drop_root=()
+if [[ $(id -u) -eq 0 ]]; then
+    command -v setpriv >/dev/null || { echo "SKIP: setpriv is not installed"; exit 77; }
+    drop_root=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+    chmod 755 "$work"
+fi
+
+# The environment of the session's children, run as that user: in `session`.
+session_env() {
+    session=(env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 XDG_RUNTIME_DIR="$runtime"
+        XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache"
+        ${WAYLAND_DISPLAY:+WAYLAND_DISPLAY="$WAYLAND_DISPLAY"} ${DISPLAY:+DISPLAY="$DISPLAY"}
+        ${SWAYSOCK:+SWAYSOCK="$SWAYSOCK"} "${drop_root[@]}")
+}
+as_user() {
+    session_env
+    "${session[@]}" "$@"
+}
+# user_spawn LOG COMMAND...: a child of the session, in the background, reading the caller's stdin.
+user_spawn() {
+    local log=$1
+    shift
+    session_env
+    "${session[@]}" "$@" <&0 >"$log" 2>&1 &
+    pids+=($!)
+}
