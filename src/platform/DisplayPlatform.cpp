@@ -16,12 +16,12 @@ DisplayPlatformChoice chooseDisplayPlatform(const DisplayEnvironment& env)
                     .arg(env.requestedPlatform)};
     if (!env.waylandDisplay.isEmpty() && !env.x11Display.isEmpty())
         return {QStringLiteral("xcb"),
-                QStringLiteral("📍 Quillary: Wayland session: windows through XWayland (xcb), where a "
-                               "window may ask for its place")};
+                QStringLiteral("📍 Quillary: Wayland session: windows through XWayland (xcb), so the card "
+                               "and the toast can place themselves")};
     if (!env.waylandDisplay.isEmpty())
         return {QStringLiteral("wayland"),
-                QStringLiteral("📍 Quillary: Wayland session without XWayland: windows on Wayland, placed "
-                               "by the compositor")};
+                QStringLiteral("📍 Quillary: Wayland session without XWayland: windows on Wayland, where "
+                               "the compositor places the card")};
     if (!env.x11Display.isEmpty())
         return {QStringLiteral("xcb"), QStringLiteral("📍 Quillary: X11 session: windows on xcb")};
     return {QStringLiteral("offscreen"),

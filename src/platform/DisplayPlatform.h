@@ -21,9 +21,9 @@ struct DisplayPlatformChoice {
 
 // A platform the user asked for always wins. On a Wayland session the windows go through XWayland
 // when it is there: a Wayland client may not ask for a place at all, and the card belongs at the
-// lower right and the toast on the pointer's screen (whether the compositor grants it is its
-// choice). Without XWayland they run natively, and the compositor places them. Without any display, the
-// offscreen platform (everything but the windows works).
+// lower right and the toast on the pointer's screen (see selfPlacedWindowFlags). Without XWayland
+// they run natively, and the compositor places them. Without any display, the offscreen platform
+// (everything but the windows works).
 DisplayPlatformChoice chooseDisplayPlatform(const DisplayEnvironment& env);
 
 } // namespace quillary

@@ -27,7 +27,8 @@ QPoint quickMovePanelTopLeft(const QRect& availableGeometry, const QSize& panelS
 
 QuickMovePanel::QuickMovePanel(QWidget* parent)
     : QWidget(parent,
-              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
+              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                  selfPlacedWindowFlags())
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -90,10 +91,11 @@ void QuickMovePanel::showWithoutActivating()
 void QuickMovePanel::fitToContent()
 {
     const QSize size = m_content ? m_content->size() : QSize(0, 0);
+    // A fixed size tells a tiling compositor that places the card itself (native Wayland) to float it
+    // at that size rather than stretch it over a tile.
+    setFixedSize(size);
     if (m_screen)
-        setGeometry(QRect(quickMovePanelTopLeft(m_screen->availableGeometry(), size), size));
-    else
-        resize(size);
+        move(quickMovePanelTopLeft(m_screen->availableGeometry(), size));
 }
 
 void QuickMovePanel::showEvent(QShowEvent* event)

@@ -94,3 +94,36 @@ start_window_manager() {
     wait_until 10 wm_running
 }
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+
+# card_buttons TXT X Y W NEED: where the card's buttons are, read off its pixels in TXT (ImageMagick's
+# txt: format of the card alone, whose top left is at X,Y on the screen and which is W wide): the first
+# two folder buttons drawn in the accent blue (the custom folders; the second is the first again when
+# NEED is 1 and there is only one) and the trash button (red). Prints "folder1_x folder1_y folder2_x
+# folder2_y trash_x trash_y" in screen coordinates; fails with fewer than NEED blue buttons.
+card_buttons() {
+    awk -v ox="$2" -v oy="$3" -v w="$4" -v need="$5" '
+            NR > 1 {
+                split($1, p, /[,:]/)
+                px = p[1]; py = p[2]
+                gsub(/[()]/, "", $2)
+                split($2, c, ",")
+                r = c[1] + 0; g = c[2] + 0; b = c[3] + 0
+                if (r == 10 && g == 132 && b == 255) {
+                    blue[px, py] = 1
+                    if (top == "" || py < top) top = py
+                }
+                if (r > 150 && g < 90 && b < 90) { rx += px; ry += py; rn++ }
+            }
+            END {
+                if (top == "" || rn == 0) exit 1
+                row = top + 3; n = 0; inside = 0
+                for (px = 0; px <= w; px++) {
+                    if ((px, row) in blue) { if (!inside) { start = px; inside = 1 } }
+                    else if (inside) { centre[n++] = int((start + px - 1) / 2); inside = 0 }
+                }
+                if (n < need || n == 0) exit 1
+                if (n == 1) centre[1] = centre[0]
+                printf "%d %d %d %d %d %d\n", ox + centre[0], oy + top + 13, ox + centre[1], oy + top + 13,
+                    ox + int(rx / rn), oy + int(ry / rn)
+            }' "$1"
+}

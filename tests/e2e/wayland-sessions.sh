@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # End-to-end flow on Wayland sessions, the real binary started as a session would start it (no
-# QT_QPA_PLATFORM): a headless sway with XWayland (clipboard-manager protocol; windows listed by
-# swaymsg), the same sway without XWayland (native Wayland windows), and weston with XWayland (no
-# clipboard-manager protocol: the clipboard comes through XWayland). On each: the platform line, a
-# screenshot gets the card, where the compositor put it, a copied image saved, and filing by
-# auto-move in a second start. Run as root, the compositors and every client run as `nobody`.
+# QT_QPA_PLATFORM): a headless sway with XWayland (clipboard-manager protocol), the same sway without
+# XWayland (native Wayland windows), and weston with XWayland (no clipboard-manager protocol: the
+# clipboard comes through XWayland). On each: the platform line, a screenshot gets the card, where it
+# is, filing it with a click where the session has a pointer to click with, a copied image saved, and
+# filing by auto-move in a second start. Run as root, the compositors and every client run as `nobody`.
+#
+# Through XWayland the card bypasses window management, so it must sit exactly at the lower right:
+# checked in the X server and, on sway, in what the compositor shows (grim). Clicks go in through
+# XTEST. Natively, sway places the card itself: it must float at its own size on the output. The
+# headless sway has no pointer device, so there the card is not clicked.
 #
 # weston runs nested in an Xvfb (its x11 backend) rather than headless: its headless backend has no
 # seat, and there weston 10 crashed as soon as an X client took the clipboard.
-#
-# Neither compositor lets an X client place its own managed window: sway centres a floating one and
-# weston puts it near the top left; natively, sway tiles the card. Where each put the card is printed
-# ("NOTE:"), not checked.
 #
 #   tests/e2e/wayland-sessions.sh [path/to/quillary]
 #
@@ -20,7 +21,8 @@ set -uo pipefail
 
 here=$(dirname "$0")
 source "$here/common.sh"
-e2e_begin wayland-sessions "${1:-}" sway swaymsg weston weston-debug Xwayland Xvfb wl-copy xclip jq convert
+e2e_begin wayland-sessions "${1:-}" sway swaymsg weston weston-debug Xwayland Xvfb wl-copy xclip jq convert compare \
+    grim xwininfo xdotool
 
 source "$here/session-user.sh"
 convert -size 320x200 xc: +noise Random -depth 8 "$work/shot.png"
@@ -76,7 +78,7 @@ start_quillary() {
     qlog=$dir/$1.log
     user_spawn "$qlog" "$binary"
     quillary_pid=${pids[-1]}
-    watching() { grep -q 'access: OK' "$qlog"; }
+    watching() { grep -qs 'access: OK' "$qlog"; }
     check "Quillary starts and watches" wait_until 10 watching
     check "it names the platform of its windows: $2" grep -q "^📍 Quillary: Wayland session.*$2" "$qlog"
 }
@@ -89,40 +91,100 @@ auto_move_flow() {
     check "auto-move files the screenshot into the chosen folder" wait_until 5 filed
 }
 
-# common_flow PLATFORM KIND COPIER...: the card for a screenshot (card_rect, "x y w h kind", and the
-# output's "x y w h" in output_rect come from the session; its kind must start with KIND unless that
-# is empty), a copied image saved, then filing by auto-move.
+# common_flow PLATFORM KIND COPIER...: the card for a screenshot and where it is (card_rect gives its
+# "x y w h kind" and output_rect the output's "x y w h"; KIND is what the card's kind must start with),
+# filing it by a click (when card_image can picture it), a copied image saved, then filing by auto-move.
 common_flow() {
-    local platform=$1 expected_kind=$2 cx cy cw ch kind ox oy ow oh
+    local platform=$1 expected_kind=$2 cx cy cw ch kind ox oy ow oh f1x f1y
     shift 2
     write_conf true false
     start_quillary quillary "$platform"
+    before_card
     take_shot
     card_shown() { card_rect >/dev/null; }
     check "a screenshot gets the card (a 420 px wide window of Quillary's)" wait_until 5 card_shown
     if read -r cx cy cw ch kind < <(card_rect) && read -r ox oy ow oh < <(output_rect); then
-        echo "NOTE: [$scenario] the card is at $cx,$cy ${cw}x$ch ($kind) on the output $ox,$oy ${ow}x$oh;" \
-            "in place it would end at $((ox + ow - 10)),$((oy + oh - 160))"
+        echo "NOTE: [$scenario] the card is at $cx,$cy ${cw}x$ch ($kind) on the output $ox,$oy ${ow}x$oh"
         on_output() { ((cx >= ox && cy >= oy && cx + cw <= ox + ow && cy + ch <= oy + oh)); }
         check "the card lies wholly on the output" on_output
-        [[ -z $expected_kind ]] || check "the card is a window of the $expected_kind kind" test "${kind#"$expected_kind"}" != "$kind"
+        check "the card is a window of the $expected_kind kind" test "${kind#"$expected_kind"}" != "$kind"
+        if [[ $expected_kind == unmanaged ]]; then
+            in_place() { ((cx + cw == ox + ow - 10 && cy + ch == oy + oh - 160)); }
+            check "the card sits at the lower right: 10 px from the right edge, 160 px above the bottom" in_place
+            card_seen "$cx" "$cy" "$cw" "$ch"
+        fi
+    fi
+    if [[ $expected_kind == unmanaged ]]; then
+        if card_image "$cx" "$cy" "$cw" "$ch" "$dir/card.txt" &&
+            read -r f1x f1y _ < <(card_buttons "$dir/card.txt" "$cx" "$cy" "$cw" 1); then
+            as_user xdotool mousemove "$f1x" "$f1y" click 1
+            check "a click on the card's folder button files the screenshot there" wait_until 3 filed
+            check "the card is gone once its only screenshot is filed" wait_until 3 eval '! card_rect >/dev/null'
+        else
+            fail "the card's folder button can be located"
+        fi
     fi
     user_spawn "$dir/copier.log" "$@" <"$work/copied.png"
     check "an image copied with $1 is saved under Desktop/ClipBoard" wait_until 5 count_is 1
+    if [[ $expected_kind == unmanaged ]]; then
+        toast_centred() {
+            as_user xwininfo -name 'Saved to ClipBoard Folder' 2>/dev/null | tr -d ' ' |
+                awk -F: -v x=$(((ow - 260) / 2)) -v y=$(((oh - 46) / 2)) '
+                    $1 == "Absoluteupper-leftX" { ax = $2 } $1 == "Absoluteupper-leftY" { ay = $2 }
+                    $1 == "MapState" { viewable = $2 == "IsViewable" }
+                    END { exit !(viewable && ax == x && ay == y) }'
+        }
+        check "the toast shows centred on the output, where the pointer is" wait_until 1 toast_centred
+    fi
     stop "${pids[-1]}"
     auto_move_flow "$platform"
 }
 
+# Quillary's 420 px wide top-level window in the X server (XWayland): "x y w h kind".
+x_card_rect() {
+    local id geometry
+    read -r id geometry < <(as_user xwininfo -root -children 2>/dev/null |
+        awk '/\("quillary" "Quillary"\)/ && $0 ~ / 420x[0-9]+\+/ { for (i = 1; i <= NF; i++) if ($i ~ /^420x/) print $1, $i; exit }')
+    [[ -n ${id:-} ]] || return 1
+    local kind=managed
+    as_user xwininfo -id "$id" -all 2>/dev/null | grep -q 'Override Redirect State: yes' && kind=unmanaged
+    as_user xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' || return 1
+    echo "$geometry" | awk -F'[x+]' -v kind="$kind" '{ print $3, $4, $1, $2, kind }'
+}
+# The card's own pixels as ImageMagick's txt:, with the pointer away from its buttons.
+x_card_image() {
+    local id
+    as_user xdotool mousemove 0 0
+    sleep 0.15
+    id=$(as_user xdotool search --onlyvisible --class '^quillary$' 2>/dev/null | while read -r w; do
+        as_user xwininfo -id "$w" | grep -q 'Width: 420' && echo "$w"
+    done | head -n1)
+    [[ -n $id ]] && as_user import -window "$id" -depth 8 "txt:$5" 2>/dev/null
+}
+
 # --- sway, with XWayland and without --------------------------------------------------------------
 
-# Quillary's 420 px wide window as sway lists it: "x y w h shell placement" on the output.
-card_rect() {
+# Natively, Quillary's 420 px wide window as sway lists it: "x y w h shell placement" on the output.
+sway_card_rect() {
     as_user swaymsg -t get_tree 2>/dev/null | jq -r --argjson pid "$quillary_pid" '.. | objects
         | select(.pid? == $pid and .geometry.width == 420 and .visible)
         | "\(.rect.x + .window_rect.x) \(.rect.y + .window_rect.y) \(.geometry.width) \(.geometry.height) \(.shell) "
           + (if .type == "floating_con" then "floating"
              else "tiled, in a \(.window_rect.width)x\(.window_rect.height) tile" end)' |
         head -n1 | grep .
+}
+# What sway shows where the card is must be the card: the same rectangle of the output as grim saw it
+# before the screenshot was taken differs in most of its pixels.
+card_seen() {
+    as_user grim -g "$1,$2 ${3}x$4" "$dir/seen.png" 2>/dev/null &&
+        convert "$dir/before.png" -crop "${3}x$4+$1+$2" +repage "$dir/before-crop.png" || {
+        fail "grim pictures the output"
+        return
+    }
+    local differing
+    differing=$(compare -metric AE -fuzz 2% "$dir/before-crop.png" "$dir/seen.png" null: 2>&1 | cut -d' ' -f1)
+    mostly_card() { [[ $differing =~ ^[0-9]+$ ]] && ((differing > $3 * $4 / 2)); }
+    check "sway shows the card there (grim: $differing of $(($3 * $4)) pixels changed)" mostly_card "$@"
 }
 output_rect() { as_user swaymsg -t get_outputs | jq -r '.[0].rect | "\(.x) \(.y) \(.width) \(.height)"'; }
 
@@ -145,10 +207,15 @@ for xwayland in enable disable; do
     DISPLAY=$(sed -n 's/^DISPLAY=//p' "$runtime/display")
     if [[ $xwayland == enable ]]; then
         check "sway starts headless and gives its children an XWayland DISPLAY" test -n "$DISPLAY"
-        common_flow 'windows through XWayland (xcb)' xwayland wl-copy --foreground --type image/png
+        card_rect() { x_card_rect; }
+        card_image() { x_card_image "$@"; }
+        before_card() { as_user grim "$dir/before.png"; }
+        common_flow 'windows through XWayland (xcb)' unmanaged wl-copy --foreground --type image/png
     else
         check "sway starts headless without XWayland" test -z "$DISPLAY"
-        common_flow 'without XWayland: windows on Wayland' xdg_shell wl-copy --foreground --type image/png
+        card_rect() { sway_card_rect; }
+        before_card() { :; }
+        common_flow 'without XWayland: windows on Wayland' 'xdg_shell floating' wl-copy --foreground --type image/png
     fi
     check "it reads the clipboard through the clipboard-manager protocol" \
         grep -q '^📍 Quillary: Clipboard read through wlr-data-control-unstable-v1 on Wayland$' "$dir/quillary.log"
@@ -157,18 +224,14 @@ done
 
 # --- weston, with XWayland ------------------------------------------------------------------------
 
-# Quillary's 420 px wide window as weston shows it: "x y w h" on the output, from weston's scene graph,
-# where an X window's view is its frame: the window with a 32 px margin all round.
-card_rect() {
-    as_user timeout 3 weston-debug scene-graph 2>/dev/null | awk '
-        /^\t*View / { view = 1; next }
-        view && /position:/ {
-            view = 0
-            gsub(/[(),]/, " ")
-            x = $2 + 32; y = $3 + 32; w = $5 - $2 - 64; h = $6 - $3 - 64
-            if (w == 420) { print x, y, w, h, "in weston'"'"'s scene graph"; found = 1; exit }
-        }
-        END { exit !found }'
+card_rect() { x_card_rect; }
+card_image() { x_card_image "$@"; }
+before_card() { :; }
+# weston gives its clients no screen capture; its scene graph says where it shows each surface.
+card_seen() {
+    local views
+    views=$(as_user timeout 3 weston-debug scene-graph 2>/dev/null | tr -d '(),' | awk '/position:/ { print $2, $3, $5, $6 }')
+    check "weston shows a surface exactly there" grep -qx "$1 $2 $(($1 + $3)) $(($2 + $4))" <<<"$views"
 }
 output_rect() { echo 0 0 1280 720; }
 
@@ -187,7 +250,7 @@ if wait_until 10 socket_ready wayland-quillary && wait_until 10 xwayland_display
     WAYLAND_DISPLAY=wayland-quillary
     DISPLAY=$(xwayland_display)
     pass "weston starts with XWayland ($DISPLAY)"
-    common_flow 'windows through XWayland (xcb)' '' xclip -quiet -selection clipboard -t image/png
+    common_flow 'windows through XWayland (xcb)' unmanaged xclip -quiet -selection clipboard -t image/png
     check "it has no clipboard-manager protocol to read through" \
         eval "! grep -q 'Clipboard read through' '$dir/quillary.log'"
 else

@@ -76,30 +76,7 @@ card_targets() {
     xdotool mousemove 5 5 # no hover colours in the capture
     sleep 0.15
     import -window root -crop "${w}x${h}+${x}+${y}" +repage -depth 8 "txt:$dir/card.txt" 2>/dev/null
-    awk -v ox="$x" -v oy="$y" -v w="$w" '
-            NR > 1 {
-                split($1, p, /[,:]/)
-                px = p[1]; py = p[2]
-                gsub(/[()]/, "", $2)
-                split($2, c, ",")
-                r = c[1] + 0; g = c[2] + 0; b = c[3] + 0
-                if (r == 10 && g == 132 && b == 255) {
-                    blue[px, py] = 1
-                    if (top == "" || py < top) top = py
-                }
-                if (r > 150 && g < 90 && b < 90) { rx += px; ry += py; rn++ }
-            }
-            END {
-                if (top == "" || rn == 0) exit 1
-                row = top + 3; n = 0; inside = 0
-                for (px = 0; px <= w; px++) {
-                    if ((px, row) in blue) { if (!inside) { start = px; inside = 1 } }
-                    else if (inside) { centre[n++] = int((start + px - 1) / 2); inside = 0 }
-                }
-                if (n < 2) exit 1
-                printf "%d %d %d %d %d %d\n", ox + centre[0], oy + top + 13, ox + centre[1], oy + top + 13,
-                    ox + int(rx / rn), oy + int(ry / rn)
-            }' "$dir/card.txt"
+    card_buttons "$dir/card.txt" "$x" "$y" "$w" 2
 }
 click_at() {
     xdotool mousemove "$1" "$2" click "$3"

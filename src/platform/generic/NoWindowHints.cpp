@@ -2,6 +2,11 @@
 
 namespace quillary {
 
+Qt::WindowFlags selfPlacedWindowFlags()
+{
+    return {};
+}
+
 bool setBlurBehind(QWidget&, const QPainterPath&)
 {
     return false;

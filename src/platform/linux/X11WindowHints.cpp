@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QRegion>
+#include <QScreen>
 #include <QTransform>
 #include <QWidget>
 
@@ -78,7 +79,28 @@ std::optional<std::uint32_t> cardinalOf(xcb_connection_t* connection, xcb_window
     return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
 }
 
+// Whether the X server is XWayland: it announces an extension of that name (and names its outputs
+// after itself, which older releases without the extension did too).
+bool serverIsXWayland(xcb_connection_t* connection)
+{
+    static constexpr char kName[] = "XWAYLAND";
+    const Reply<xcb_query_extension_reply_t> reply(xcb_query_extension_reply(
+        connection, xcb_query_extension(connection, sizeof kName - 1, kName), nullptr));
+    if (reply && reply->present)
+        return true;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(),
+                       [](const QScreen* screen) { return screen->name().startsWith(QLatin1String(kName)); });
+}
+
 } // namespace
+
+Qt::WindowFlags selfPlacedWindowFlags()
+{
+    xcb_connection_t* connection = x11Connection();
+    static const bool xwayland = connection && serverIsXWayland(connection);
+    return xwayland ? Qt::X11BypassWindowManagerHint : Qt::WindowFlags();
+}
 
 bool setBlurBehind(QWidget& window, const QPainterPath& shape)
 {
