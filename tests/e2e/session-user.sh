@@ -1,7 +1,8 @@
 # Sourced by the end-to-end scripts that run a Wayland compositor. sway will not run as root, so run
 # as root, the compositor and every client of its session run as `nobody` (setpriv); otherwise as the
 # caller. Call after e2e_begin (it needs $work); callers set `home` and `runtime` (XDG_RUNTIME_DIR)
-# before starting anything, and WAYLAND_DISPLAY, DISPLAY and SWAYSOCK as the session gives them.
+# before starting anything, and WAYLAND_DISPLAY, DISPLAY, SWAYSOCK and DBUS_SESSION_BUS_ADDRESS as the
+# session gives them.
 # Exits 77 when setpriv is missing.
 
 drop_root=()
@@ -16,7 +17,8 @@ session_env() {
     session=(env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 XDG_RUNTIME_DIR="$runtime"
         XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache"
         ${WAYLAND_DISPLAY:+WAYLAND_DISPLAY="$WAYLAND_DISPLAY"} ${DISPLAY:+DISPLAY="$DISPLAY"}
-        ${SWAYSOCK:+SWAYSOCK="$SWAYSOCK"} "${drop_root[@]}")
+        ${SWAYSOCK:+SWAYSOCK="$SWAYSOCK"} ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"}
+        "${drop_root[@]}")
 }
 as_user() {
     session_env

@@ -38,7 +38,7 @@ new_session() {
     chmod 700 "$runtime"
     [[ $(id -u) -eq 0 ]] && chown -R nobody:nogroup "$dir"
     chmod 755 "$dir"
-    unset WAYLAND_DISPLAY DISPLAY SWAYSOCK
+    unset WAYLAND_DISPLAY DISPLAY SWAYSOCK DBUS_SESSION_BUS_ADDRESS
     session_from=${#pids[@]}
 }
 end_session() {
@@ -99,6 +99,7 @@ common_flow() {
     shift 2
     write_conf true false
     start_quillary quillary "$platform"
+    check_tray
     before_card
     take_shot
     card_shown() { card_rect >/dev/null; }
@@ -186,16 +187,29 @@ card_seen() {
     mostly_card() { [[ $differing =~ ^[0-9]+$ ]] && ((differing > $3 * $4 / 2)); }
     check "sway shows the card there (grim: $differing of $(($3 * $4)) pixels changed)" mostly_card "$@"
 }
+# swaybar hosts the tray: Quillary's item is registered with the watcher on the session bus.
+tray_item_registered() {
+    as_user dbus-send --session --print-reply=literal --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
+        string:RegisteredStatusNotifierItems 2>/dev/null | grep -q ':[0-9.]*'
+}
+check_tray() {
+    check "swaybar hosts Quillary's tray icon" wait_until 5 tray_item_registered
+    check "it does not fall back to a session without a tray" eval "! grep -q 'No system tray' '$qlog'"
+}
 output_rect() { as_user swaymsg -t get_outputs | jq -r '.[0].rect | "\(.x) \(.y) \(.width) \(.height)"'; }
 
 for xwayland in enable disable; do
     scenario=sway-xwayland-$xwayland
     new_session "$scenario"
-    printf 'xwayland %s\noutput HEADLESS-1 resolution 1280x720 position 0 0\n' $xwayland >"$dir/sway.conf"
-    printf 'exec echo "DISPLAY=$DISPLAY" >%s/display\n' "$runtime" >>"$dir/sway.conf"
+    # The session's bus, and swaybar hosting the tray, as a sway session has them.
+    printf '%s\n' "xwayland $xwayland" 'output HEADLESS-1 resolution 1280x720 position 0 0' \
+        'bar {' '    position top' '    tray_output *' '}' \
+        "exec echo \"DISPLAY=\$DISPLAY\" >$runtime/display" \
+        "exec echo \"DBUS_SESSION_BUS_ADDRESS=\$DBUS_SESSION_BUS_ADDRESS\" >$runtime/bus" >"$dir/sway.conf"
     user_spawn "$dir/sway.log" env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-        sway -c "$dir/sway.conf"
-    sway_ready() { [[ -s "$runtime/display" ]] && socket_ready 'sway-ipc.*.sock' && socket_ready 'wayland-[0-9]'; }
+        dbus-run-session -- sway -c "$dir/sway.conf"
+    sway_ready() { [[ -s "$runtime/display" && -s "$runtime/bus" ]] && socket_ready 'sway-ipc.*.sock' && socket_ready 'wayland-[0-9]'; }
     if ! wait_until 10 sway_ready; then
         fail "sway starts headless"
         cat "$dir/sway.log"
@@ -205,6 +219,7 @@ for xwayland in enable disable; do
     WAYLAND_DISPLAY=$(basename "$(compgen -G "$runtime/wayland-[0-9]" | head -n1)")
     SWAYSOCK=$(compgen -G "$runtime/sway-ipc.*.sock" | head -n1)
     DISPLAY=$(sed -n 's/^DISPLAY=//p' "$runtime/display")
+    DBUS_SESSION_BUS_ADDRESS=$(sed -n 's/^DBUS_SESSION_BUS_ADDRESS=//p' "$runtime/bus")
     if [[ $xwayland == enable ]]; then
         check "sway starts headless and gives its children an XWayland DISPLAY" test -n "$DISPLAY"
         card_rect() { x_card_rect; }
@@ -227,6 +242,7 @@ done
 card_rect() { x_card_rect; }
 card_image() { x_card_image "$@"; }
 before_card() { :; }
+check_tray() { check "weston has no tray, and Quillary says so" grep -q '^⚠️ Quillary: No system tray found' "$qlog"; }
 # weston gives its clients no screen capture; its scene graph says where it shows each surface.
 card_seen() {
     local views
