@@ -49,10 +49,9 @@ CopiedToast::~CopiedToast() = default;
 
 void CopiedToast::createPanel()
 {
-    m_panel =
-        std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                                               Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput |
-                                               selfPlacedWindowFlags());
+    m_panel = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::FramelessWindowHint |
+                                                     Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                                                     Qt::WindowTransparentForInput | selfPlacedWindowFlags());
     m_panel->setAttribute(Qt::WA_ShowWithoutActivating);
     m_panel->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_panel->setAttribute(Qt::WA_TranslucentBackground);

@@ -26,9 +26,8 @@ QPoint quickMovePanelTopLeft(const QRect& availableGeometry, const QSize& panelS
 }
 
 QuickMovePanel::QuickMovePanel(QWidget* parent)
-    : QWidget(parent,
-              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
-                  selfPlacedWindowFlags())
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::WindowDoesNotAcceptFocus | selfPlacedWindowFlags())
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
