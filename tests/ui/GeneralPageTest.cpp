@@ -86,7 +86,7 @@ TEST_F(GeneralPageTest, HandlingModeReadsAndWritesTheTwoSwitches)
         QString subtitle;
     } cases[] = {
         {true, true, "popup", "Auto-move", false, true, toDesktop},
-        {false, true, "auto", "Off", false, false, "Do nothing — screenshots stay where macOS saves them"},
+        {false, true, "auto", "Off", false, false, "Do nothing — screenshots stay where your screenshot tool saves them"},
         {false, false, "off", "Popup", true, false, "Popup asks where to move each screenshot"},
     };
     for (const auto& c : cases) {
@@ -126,7 +126,7 @@ TEST_F(GeneralPageTest, ThumbnailDurationIsClampedAndNonNumbersAreNotStored)
 TEST_F(GeneralPageTest, WatchedFolderRowFollowsTheWatchState)
 {
     const QString homePath = QDir::homePath();
-    const QString auto_ = QStringLiteral("Auto-detected from your macOS screenshot settings");
+    const QString auto_ = QStringLiteral("Auto-detected from your screenshot tool's settings");
     const struct {
         QString path;
         WatchStatus status;
@@ -164,7 +164,7 @@ TEST_F(GeneralPageTest, ChangeWatchesAChosenFolderAndAutoDetectNeedsAHost)
     interaction.chosenFolder = QUrl::fromLocalFile("/srv/shots");
     page->changeButton()->click();
     EXPECT_EQ(host.customFolders, QList<QUrl>{*interaction.chosenFolder});
-    const QStringList texts{"Choose the folder where macOS saves your screenshots (usually Desktop).",
+    const QStringList texts{"Choose the folder where your screenshot tool saves screenshots (often Pictures/Screenshots or Desktop).",
                             "Watch This Folder"};
     EXPECT_EQ(interaction.folderChoosers, (QList<QStringList>{texts, texts}));
 

@@ -147,7 +147,7 @@ void GeneralPage::buildHandling(QVBoxLayout* page)
     durationRow->addWidget(seconds);
     m_thumbnailRow = new SettingsRow(
         QStringLiteral("timer"), style::orange, QStringLiteral("System thumbnail duration"),
-        QStringLiteral("How long the macOS corner thumbnail stays on screen (5–19 s)"), duration);
+        QStringLiteral("How long the screenshot tool's corner preview stays on screen (5–19 s)"), duration);
     card->addWidget(m_thumbnailRow);
     followKeys(m_thumbnail, store, {&prefs::thumbnailDuration}, [this] { showThumbnailDuration(); });
     connect(m_thumbnail, &QLineEdit::editingFinished, this, &GeneralPage::commitThumbnailDuration);
@@ -256,7 +256,7 @@ void GeneralPage::refreshWatchedFolder()
     else if (custom)
         m_watchedFolderRow->setSubtitle(QStringLiteral("New screenshots in this folder are detected"));
     else
-        m_watchedFolderRow->setSubtitle(QStringLiteral("Auto-detected from your macOS screenshot settings"));
+        m_watchedFolderRow->setSubtitle(QStringLiteral("Auto-detected from your screenshot tool's settings"));
     m_autoDetect->setVisible(custom);
 }
 
@@ -273,7 +273,7 @@ void GeneralPage::refreshHandlingSubtitle()
         m_handlingRow->setSubtitle(
             QStringLiteral("Move automatically to \"%1\" — pick the folder in the Folders tab").arg(name));
     } else {
-        m_handlingRow->setSubtitle(QStringLiteral("Do nothing — screenshots stay where macOS saves them"));
+        m_handlingRow->setSubtitle(QStringLiteral("Do nothing — screenshots stay where your screenshot tool saves them"));
     }
 }
 
@@ -283,7 +283,7 @@ void GeneralPage::chooseWatchFolder()
     if (!interaction)
         return;
     const std::optional<QUrl> folder = interaction->chooseFolder(
-        QStringLiteral("Choose the folder where macOS saves your screenshots (usually Desktop)."),
+        QStringLiteral("Choose the folder where your screenshot tool saves screenshots (often Pictures/Screenshots or Desktop)."),
         QStringLiteral("Watch This Folder"));
     if (!folder || folder->isEmpty())
         return;
