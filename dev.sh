@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The two commands of the README:
-#   ./dev.sh run    install what is missing, build, launch Quillary
-#   ./dev.sh test   install what is missing, build, run every test, build the generic platform
+# The commands of the README:
+#   ./dev.sh run      install what is missing, build, launch Quillary
+#   ./dev.sh test     install what is missing, build, run every test, build the generic platform
+#   ./dev.sh package  install what is missing, build a release, make the Debian package of it
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -49,8 +50,17 @@ test)
         exit 1
     fi
     ;;
+package)
+    scripts/setup.sh
+    # A release build of the application alone (no tests); CPack installs it into a staging folder
+    # and makes build/package/quillary_VERSION_ARCH.deb of it, the only one there, so the README's
+    # `apt install ./build/package/quillary_*.deb` never picks an older version's too.
+    build package
+    rm -f build/package/quillary_*.deb
+    cpack --preset package
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|package" >&2
     exit 2
     ;;
 esac
