@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# check-package.sh CPACK_CONFIG APP_ID VERSION DOCS_DIR
+# check-package.sh CPACK_CONFIG APP_ID VERSION DOCS_DIR MODULE_SUBDIR
 # Makes the Debian package from a built tree and checks what a user gets: the files, the package's
 # fields, the desktop entry, metainfo and man page through their own validators, and the installed
 # program run from a throw-away root with nothing of the build tree around it.
 set -euo pipefail
-config=$1 app_id=$2 version=$3 docs=$4
+config=$1 app_id=$2 version=$3 docs=$4 module_subdir=$5
 
 for tool in cpack dpkg-deb dpkg-shlibdeps file desktop-file-validate appstreamcli man; do
     command -v "$tool" >/dev/null || { echo "❌ $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
@@ -31,6 +31,7 @@ deb=${debs[0]}
 # Exactly these files, so neither a missing one nor a test or benchmark slips through.
 expected=(
     usr/bin/quillary
+    "usr/$module_subdir/libquillary-pdf.so" # where the program looks, beside ../ of its own folder
     "usr/share/applications/$app_id.desktop"
     "usr/share/metainfo/$app_id.metainfo.xml"
     "usr/share/icons/hicolor/scalable/apps/$app_id.svg"

@@ -12,6 +12,9 @@ using TestApplication = QCoreApplication;
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    // The PDF module of this build tree, which the tests' executables do not sit beside.
+    if (qEnvironmentVariableIsEmpty("QUILLARY_MODULE_DIR"))
+        qputenv("QUILLARY_MODULE_DIR", QUILLARY_MODULE_BUILD_DIR);
 #ifdef QUILLARY_TEST_GUI
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

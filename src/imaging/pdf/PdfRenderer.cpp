@@ -1,4 +1,4 @@
-#include "imaging/PdfPageRenderer.h"
+#include "imaging/pdf/PdfImplementation.h"
 
 #include "imaging/ImageLimits.h"
 
@@ -25,7 +25,7 @@ void silencePopplerOnce()
 
 } // namespace
 
-std::optional<QImage> renderFirstPdfPage(const QByteArray& file, int width)
+std::optional<QImage> pdf::renderFirstPdfPage(const QByteArray& file, int width)
 {
     silencePopplerOnce();
     const std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(file);

@@ -1,4 +1,4 @@
-#include "imaging/PdfEncoder.h"
+#include "imaging/pdf/PdfImplementation.h"
 
 #include "imaging/FileBytes.h"
 #include "imaging/ImageLimits.h"
@@ -397,6 +397,8 @@ bool convertToPdf(const QByteArray& file, QIODevice& output)
 
 } // namespace
 
+namespace pdf {
+
 bool writePdf(const QByteArray& file, QIODevice& output)
 {
     // qpdf reports errors by throwing, and so does an allocation that fails on a huge image.
@@ -413,4 +415,5 @@ bool writePdfFile(int fd, QIODevice& output)
     return file && writePdf(*file, output);
 }
 
+} // namespace pdf
 } // namespace quillary
