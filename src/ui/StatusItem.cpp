@@ -53,6 +53,8 @@ bool StatusItem::setup(bool isPaused)
     m_menu->addAction(QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this,
                       &StatusItem::quitRequested);
 
+    refresh(m_pendingCount);
+    // The icon is drawn once it exists (createTrayIcon), not before.
     if (m_hostWatcher && m_hostWatcher->isHostAvailable()) {
         createTrayIcon();
     } else if (m_hostWatcher) {
@@ -62,7 +64,6 @@ bool StatusItem::setup(bool isPaused)
         });
         m_hostWatcher->watchForHost();
     }
-    refresh(m_pendingCount);
     return hasTrayIcon();
 }
 

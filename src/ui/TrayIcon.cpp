@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 // The icons live in a static library: without a reference the linker drops them.
 static void initTrayResources()
@@ -100,9 +101,15 @@ void paintBadge(QImage& image, int count)
 QIcon makeTrayIcon(int pendingCount, bool darkPanel)
 {
     initTrayResources();
+    // The glyphs are drawn once per panel colour; every change of the count only paints a badge.
+    // (Main thread only, like every icon.)
+    static std::map<std::pair<int, bool>, QImage> glyphs;
     QIcon icon;
     for (const int size : trayIconSizes) {
-        QImage image = renderOutlinedViewfinder(size, darkPanel);
+        QImage& glyph = glyphs[{size, darkPanel}];
+        if (glyph.isNull())
+            glyph = renderOutlinedViewfinder(size, darkPanel);
+        QImage image = glyph.copy();
         if (pendingCount > 0)
             paintBadge(image, pendingCount);
         icon.addPixmap(QPixmap::fromImage(image));
