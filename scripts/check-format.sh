@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fails when a C++ file under src/, tests/ or bench/ differs from what clang-format (.clang-format)
+# Fails when a C++ file under src/, tests/, bench/ or fuzz/ differs from what clang-format (.clang-format)
 # makes of it, and names each such file. `scripts/check-format.sh --fix` reformats them instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +9,7 @@ command -v clang-format >/dev/null || { echo "❌ clang-format is not installed 
 files=()
 while IFS= read -r -d '' file; do
     files+=("$file")
-done < <(find src tests bench -type f \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
+done < <(find src tests bench fuzz -type f \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
 
 if [[ "${1:-}" == "--fix" ]]; then
     clang-format -i "${files[@]}"
