@@ -104,7 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool readable =
             storedList.typeId() == QMetaType::QString &&
             (storedList.toString().isEmpty() || FolderList::fromText(storedList.toString()));
-        if (storedList.isValid() && !readable && seeded.size() > before.size())
+        // (NaN, which a binary @Variant can hold, equals nothing, itself included.)
+        const bool nan = storedList.typeId() == QMetaType::Double && std::isnan(storedList.toDouble());
+        if (storedList.isValid() && !readable && !nan && seeded.size() > before.size())
             FUZZ_CHECK(store.storedValue(prefs::savedFoldersUnreadable) == storedList);
     }
     {
