@@ -41,6 +41,8 @@ test)
     ctest --preset default
     # The portable platform fallbacks have no tests of their own; building them keeps them linking.
     build generic
+    # The parsers' libFuzzer targets, 20 s each on a copy of their seeds.
+    scripts/run-fuzzers.sh
     if [[ $formatted == false ]]; then
         echo "❌ Tests passed, but some files are not formatted (see above; scripts/check-format.sh --fix)" >&2
         exit 1

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fails when a C++ file under src/, tests/, bench/ or packaging/ differs from what clang-format
+# Fails when a C++ file under src/, tests/, bench/, fuzz/ or packaging/ differs from what clang-format
 # (.clang-format) makes of it, and names each such file. `scripts/check-format.sh --fix` reformats
 # them instead.
 set -euo pipefail
@@ -10,7 +10,7 @@ command -v clang-format >/dev/null || { echo "❌ clang-format is not installed 
 files=()
 while IFS= read -r -d '' file; do
     files+=("$file")
-done < <(find src tests bench packaging -type f \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
+done < <(find src tests bench fuzz packaging -type f \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
 
 if [[ "${1:-}" == "--fix" ]]; then
     clang-format -i "${files[@]}"

@@ -9,6 +9,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
     libpng-dev libturbojpeg0-dev libqpdf-dev libpoppler-qt6-dev libpulse-dev libxcb1-dev libwayland-dev qt6-svg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    # the fuzz targets: clang with libFuzzer's runtime, and GLib, which some of them are checked against
+    clang libclang-rt-14-dev libglib2.0-dev
     # tools the tests check real outputs with
     desktop-file-utils imagemagick poppler-utils trash-cli xvfb xauth
     # the Debian package: dpkg-shlibdeps finds its libraries (CPack asks `file` which files are

@@ -34,24 +34,28 @@ std::optional<bool> asBool(const QVariant& value)
     return std::nullopt;
 }
 
+// Infinity and NaN are no usable number, whether written as text or stored as a binary @Variant.
 std::optional<double> asDouble(const QVariant& value)
 {
+    bool ok = false;
+    double number = 0.0;
     switch (value.typeId()) {
     case QMetaType::Double:
     case QMetaType::Float:
     case QMetaType::Int:
     case QMetaType::LongLong:
-        return value.toDouble();
-    case QMetaType::QString: {
-        bool ok = false;
-        const double number = value.toString().trimmed().toDouble(&ok);
-        if (ok && std::isfinite(number))
-            return number;
-        return std::nullopt;
-    }
+        ok = true;
+        number = value.toDouble();
+        break;
+    case QMetaType::QString:
+        number = value.toString().trimmed().toDouble(&ok);
+        break;
     default:
-        return std::nullopt;
+        break;
     }
+    if (ok && std::isfinite(number))
+        return number;
+    return std::nullopt;
 }
 
 std::optional<QString> asText(const QVariant& value)

@@ -36,10 +36,12 @@ std::optional<QImage> decodeCompleteImage(const QByteArray& file)
     if (!reader.canRead())
         return std::nullopt;
     const QByteArray format = reader.format();
+    // Checked first: libpng reads the header's chunks whole at the lengths they state, so a short file
+    // whose chunk claims a gigabyte would have it allocate that much to find out the size.
+    if (format == "png" && pngFileEnd(MemoryBytes(file)) != PngFileEnd::complete)
+        return std::nullopt;
     // Every reader we ship reports the size from the header; one that does not is not trusted.
     if (!fitsDecodingLimits(reader.size()))
-        return std::nullopt;
-    if (format == "png" && pngFileEnd(MemoryBytes(file)) != PngFileEnd::complete)
         return std::nullopt;
     // Qt decodes a truncated JPEG without failing, filling the rest with grey.
     if (format == "jpeg" && !jpegIsComplete(file))

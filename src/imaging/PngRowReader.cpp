@@ -70,6 +70,12 @@ bool PngRowReader::open()
         png_init_io(m_png, m_file);
         png_set_sig_bytes(m_png, int(signature.size()));
         png_set_user_limits(m_png, kMaxImageSide, kMaxImageSide);
+        // libpng reads the ancillary chunks it knows (text, profiles, Exif) whole, allocating and
+        // clearing the length the chunk states before reading it: a short file whose text chunk claims
+        // a gigabyte would cost that much. Only pHYs of them is used; the others are passed over unkept.
+        png_set_keep_unknown_chunks(m_png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+        static constexpr png_byte kPhys[] = "pHYs";
+        png_set_keep_unknown_chunks(m_png, PNG_HANDLE_CHUNK_AS_DEFAULT, kPhys, 1);
         // The chunk CRCs already cover every byte of the compressed data.
         png_set_option(m_png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
         png_read_info(m_png, m_info);

@@ -1,5 +1,7 @@
 #include "platform/UserDirectories.h"
 
+#include "core/FileNames.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -27,7 +29,7 @@ Names namesOf(UserDirectory which)
     return {QByteArrayLiteral("XDG_DESKTOP_DIR"), QStringLiteral("Desktop")};
 }
 
-// `"$HOME/…"`, `"$HOME"` or `"/…"` after the `=`; anything else is not a usable line.
+// `"$HOME/…"`, `"$HOME"` or `"/…"` after the `=`, quotes closed; anything else is not a usable line.
 std::optional<QString> lineValue(QByteArray line, const QString& home)
 {
     if (!line.startsWith('"'))
@@ -44,12 +46,16 @@ std::optional<QString> lineValue(QByteArray line, const QString& home)
         return std::nullopt;
     }
     QByteArray value;
-    for (qsizetype i = 0; i < line.size() && line[i] != '"'; ++i) {
+    qsizetype i = 0;
+    for (; i < line.size() && line[i] != '"'; ++i) {
         if (line[i] == '\\' && i + 1 < line.size())
             ++i;
         value += line[i];
     }
-    const QString path = QString::fromUtf8(value);
+    if (i == line.size())
+        return std::nullopt; // no closing quote: a line cut short
+    // The folder's name as the file system has it, bytes that are not UTF-8 included.
+    const QString path = fromNativePath(value);
     return QDir::cleanPath(inHome ? home + u'/' + path : path);
 }
 

@@ -63,9 +63,12 @@ TEST_F(PreferencesTest, WrongTypedCorruptOrHalfWrittenFilesReadAsDefaultsAndStay
         "[General]\nshowPopup=banana\nthumbnailDuration=five\nglobalNamingPrefix=a, b\n"
         "globalFileFormat=@ByteArray(jpg)\nfolderBookmark=/plain/text\nisPaused=yes\n");
     const QString absent = dir.filePath(QStringLiteral("absent.conf"));
-    for (const QByteArray& bytes : {wrongTypes, QByteArray("\x89PNG\r\n\x1a\n\0\0\xff\xfe[[[=\n=\n\0", 17),
-                                    QByteArray("[General]\nautoMove=true\nselectedFolderID=\"unterminat"),
-                                    QByteArray("[General\nautoMove=1")}) {
+    for (const QByteArray& bytes :
+         {wrongTypes, QByteArray("\x89PNG\r\n\x1a\n\0\0\xff\xfe[[[=\n=\n\0", 17),
+          QByteArray("[General]\nautoMove=true\nselectedFolderID=\"unterminat"),
+          QByteArray("[General\nautoMove=1"),
+          // infinity as a binary double
+          QByteArray("thumbnailDuration=@Variant(\\0\\0\\0\\x6\\x7f\\xf0\\0\\0\\0\\0\\0\\0)")}) {
         SCOPED_TRACE(bytes.toHex().toStdString());
         test::writeFile(path(), bytes);
         Preferences store(path()), clean(absent);

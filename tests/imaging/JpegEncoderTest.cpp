@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace quillary;
@@ -68,6 +69,24 @@ TEST(JpegEncoder, EveryPixelLayoutIsLaidOnWhiteWithItsResolution)
         }
     }
     qunsetenv("TJ_OPTIMIZE");
+}
+
+// A short file whose text chunk claims a gigabyte, refused on the streaming path and on the whole-image
+// one without the gigabyte being allocated first (libpng allocates a chunk whole before reading it).
+TEST(JpegEncoder, AChunkLongerThanTheFileCostsNoMemory)
+{
+    const QByteArray file =
+        test::pngStart(test::bigEndian32(2) + test::bigEndian32(2) + QByteArray("\x08\x02\0\0\0", 5)) +
+        test::bigEndian32(1u << 30) + "iTXtXML:com.adobe.xmp" + QByteArray(16, '\0');
+    const int fd = memfd_create("source", MFD_CLOEXEC);
+    ASSERT_EQ(::write(fd, file.constData(), size_t(file.size())), file.size());
+    rusage before{};
+    rusage after{};
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_FALSE(encodeJpegFile(fd));
+    getrusage(RUSAGE_SELF, &after);
+    ::close(fd);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "KiB more at the peak";
 }
 
 } // namespace

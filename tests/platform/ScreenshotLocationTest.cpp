@@ -1,5 +1,6 @@
 #include "platform/ScreenshotLocation.h"
 
+#include "core/FileNames.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -94,6 +95,8 @@ TEST_F(ScreenshotLocationTest, ReadsEachSourcesSetting)
         {nullptr, "'~/Shots'\n", "~/Shots"},
         {nullptr, "\"/it's\"\n", "/it's"},
         {nullptr, "'/caf\\u00e9 \\'x\\''\n", "/caf\u00e9 'x'"},
+        {nullptr, "'/\\ufeffBOM'\n", "/\ufeffBOM"},
+        {nullptr, "'/\\U0001f4f7'\n", "/\U0001f4f7"},
         {nullptr, "@ms '/maybe'\n", "/maybe"},
         {nullptr, "''\n", "~/Desktop"},
         {nullptr, "@ms nothing\n", "~/Desktop"},
@@ -129,12 +132,20 @@ TEST_F(ScreenshotLocationTest, GnomeSessionUsesTheScreenshotsFolderInPictures)
     ASSERT_TRUE(QDir().mkpath(home + "/Images/" + decomposed));
     EXPECT_EQ(folder(), home + "/Images/" + decomposed);
 
+    // Escapes undone and bytes that are not UTF-8 kept; a relative path or a line cut short before
+    // its closing quote is unusable, and the home itself stands in.
     desktop = "gnome-flashback:gnome";
-    writeConfig("user-dirs.dirs", "XDG_PICTURES_DIR=\"/srv/Fotos\\\"x\"\n");
-    EXPECT_EQ(folder(), "/srv/Fotos\"x/Screenshots");
-    for (const QByteArray value : {"\"$HOME/\"", "\"$HOME\"", "Pictures"}) {
+    const std::pair<QByteArray, QString> pictures[] = {
+        {"\"/srv/Fotos\\\"x\"", "/srv/Fotos\"x"},
+        {"\"/srv/Fotos\xe4\"", fromNativePath("/srv/Fotos\xe4")},
+        {"\"$HOME/\"", home},
+        {"\"$HOME\"", home},
+        {"Pictures", home},
+        {"\"/srv/Fotos", home},
+    };
+    for (const auto& [value, expected] : pictures) {
         writeConfig("user-dirs.dirs", "XDG_PICTURES_DIR=" + value + "\n");
-        EXPECT_EQ(folder(), home + "/Screenshots") << value.toStdString();
+        EXPECT_EQ(folder(), expected + "/Screenshots") << value.toStdString();
     }
 }
 

@@ -217,7 +217,9 @@ std::optional<QString> gvariantText(const QString& printed)
             const char32_t code = body.sliced(i + 1, digits).toUInt(&ok, 16);
             if (!ok)
                 return std::nullopt;
-            text += QString::fromUcs4(&code, 1);
+            // Appended as the character it is: QString::fromUcs4 would drop a U+FEFF as a byte-order mark.
+            const bool scalar = code <= 0x10FFFF && !QChar::isSurrogate(code);
+            text += QChar::fromUcs4(scalar ? code : char32_t(QChar::ReplacementCharacter));
             i += digits;
         } else {
             text += escaped;
