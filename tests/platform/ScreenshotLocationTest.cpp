@@ -1,4 +1,5 @@
 #include "platform/ScreenshotLocation.h"
+#include "platform/linux/ConfigFileText.h"
 
 #include "core/FileNames.h"
 #include "support/TestSupport.h"
@@ -113,6 +114,23 @@ TEST_F(ScreenshotLocationTest, ReadsEachSourcesSetting)
     const QString written = "~/Sch\u00f6n, \"quoted\"; and\\back ";
     QSettings(configHome + '/' + kFlameshot, QSettings::IniFormat).setValue("savePath", written);
     EXPECT_EQ(folder(), inHome(written));
+}
+
+// Whatever text QSettings writes reads back as written: a leading "@" it doubles, inside quotes when
+// it quotes; any other leading "@" is a serialised type, no text.
+TEST_F(ScreenshotLocationTest, QSettingsValuesReadBackAsWritten)
+{
+    const QString path = configHome + "/written.ini";
+    for (const QString written : {"plain", " spaced ", "@at", "@@twice", "@at; with \"quotes\", commas"}) {
+        QFile::remove(path);
+        QSettings(path, QSettings::IniFormat).setValue("value", written);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray line = file.readAll().split('\n').value(1);
+        ASSERT_TRUE(line.startsWith("value=")) << line.toStdString();
+        EXPECT_EQ(configtext::qsettingsText(line.sliced(6)), std::optional(written)) << line.toStdString();
+    }
+    EXPECT_EQ(configtext::qsettingsText("@Variant(\\0\\0)"), std::nullopt);
 }
 
 TEST_F(ScreenshotLocationTest, GnomeSessionUsesTheScreenshotsFolderInPictures)

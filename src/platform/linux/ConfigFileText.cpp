@@ -58,8 +58,6 @@ std::optional<RawEntry> findEntry(const QByteArray& contents, QByteArrayView gro
 std::optional<QString> qsettingsText(const QByteArray& raw)
 {
     const QString text = QString::fromUtf8(raw);
-    if (text.startsWith(u'@') && !text.startsWith(u"@@"))
-        return std::nullopt;
     QString value;
     QString pendingSpace; // unquoted blanks, kept only when more text follows
     bool quoted = false;
@@ -69,7 +67,7 @@ std::optional<QString> qsettingsText(const QByteArray& raw)
         pendingSpace.clear();
         value += c;
     };
-    for (qsizetype i = text.startsWith(u"@@") ? 1 : 0; i < text.size(); ++i) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if (c == u'"') {
             quoted = !quoted;
@@ -106,6 +104,12 @@ std::optional<QString> qsettingsText(const QByteArray& raw)
             }
         }
     }
+    // As QSettings reads it once unquoted: "@@" stands for a leading "@", any other "@" for a
+    // serialised type, which is no text.
+    if (value.startsWith(u"@@"))
+        return value.sliced(1);
+    if (value.startsWith(u'@'))
+        return std::nullopt;
     return value;
 }
 
