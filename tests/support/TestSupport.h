@@ -8,8 +8,10 @@
 namespace quillary::test {
 
 // Runs the event loop until `condition` holds or `timeout` passes; returns the condition's last value.
+// The default is generous: it only matters when something is wrong, and sanitizer builds on a busy
+// machine run many times slower.
 bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
 // Runs the event loop for `duration`, for tests that check that nothing happens.
 void processEventsFor(std::chrono::milliseconds duration);
