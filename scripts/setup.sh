@@ -11,6 +11,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # tools the tests check real outputs with
     desktop-file-utils imagemagick poppler-utils trash-cli xvfb xauth
+    # faults: prlimit, setpriv and unshare (util-linux), mount for a small tmpfs, strace to kill a
+    # process at an exact system call
+    util-linux mount strace
     # the end-to-end run on a real X server with real tray hosts
     openbox trayer xdotool dbus-x11 x11-utils haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
     # clipboard saving: a real clipboard owner, and a server with two monitors for the toast's placement
