@@ -86,7 +86,8 @@ TEST_F(GeneralPageTest, HandlingModeReadsAndWritesTheTwoSwitches)
         QString subtitle;
     } cases[] = {
         {true, true, "popup", "Auto-move", false, true, toDesktop},
-        {false, true, "auto", "Off", false, false, "Do nothing — screenshots stay where your screenshot tool saves them"},
+        {false, true, "auto", "Off", false, false,
+         "Do nothing — screenshots stay where your screenshot tool saves them"},
         {false, false, "off", "Popup", true, false, "Popup asks where to move each screenshot"},
     };
     for (const auto& c : cases) {
@@ -164,7 +165,8 @@ TEST_F(GeneralPageTest, ChangeWatchesAChosenFolderAndAutoDetectNeedsAHost)
     interaction.chosenFolder = QUrl::fromLocalFile("/srv/shots");
     page->changeButton()->click();
     EXPECT_EQ(host.customFolders, QList<QUrl>{*interaction.chosenFolder});
-    const QStringList texts{"Choose the folder where your screenshot tool saves screenshots (often Pictures/Screenshots or Desktop).",
+    const QStringList texts{"Choose the folder where your screenshot tool saves screenshots (often "
+                            "Pictures/Screenshots or Desktop).",
                             "Watch This Folder"};
     EXPECT_EQ(interaction.folderChoosers, (QList<QStringList>{texts, texts}));
 

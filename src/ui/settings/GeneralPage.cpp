@@ -273,7 +273,8 @@ void GeneralPage::refreshHandlingSubtitle()
         m_handlingRow->setSubtitle(
             QStringLiteral("Move automatically to \"%1\" — pick the folder in the Folders tab").arg(name));
     } else {
-        m_handlingRow->setSubtitle(QStringLiteral("Do nothing — screenshots stay where your screenshot tool saves them"));
+        m_handlingRow->setSubtitle(
+            QStringLiteral("Do nothing — screenshots stay where your screenshot tool saves them"));
     }
 }
 
@@ -282,9 +283,10 @@ void GeneralPage::chooseWatchFolder()
     Interaction* interaction = m_view.interaction();
     if (!interaction)
         return;
-    const std::optional<QUrl> folder = interaction->chooseFolder(
-        QStringLiteral("Choose the folder where your screenshot tool saves screenshots (often Pictures/Screenshots or Desktop)."),
-        QStringLiteral("Watch This Folder"));
+    const std::optional<QUrl> folder =
+        interaction->chooseFolder(QStringLiteral("Choose the folder where your screenshot tool saves "
+                                                 "screenshots (often Pictures/Screenshots or Desktop)."),
+                                  QStringLiteral("Watch This Folder"));
     if (!folder || folder->isEmpty())
         return;
     // The host restarts the watch, which posts the state change this row follows.
