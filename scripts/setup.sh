@@ -16,6 +16,9 @@ packages=(
     # the Debian package: dpkg-shlibdeps finds its libraries (CPack asks `file` which files are
     # programs); the test validates its metainfo and renders its man page
     dpkg-dev file appstream man-db
+    # faults: prlimit, setpriv and unshare (util-linux), mount for a small tmpfs, strace to kill a
+    # process at an exact system call
+    util-linux mount strace
     # the end-to-end run on a real X server with real tray hosts
     openbox trayer xdotool dbus-x11 x11-utils haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
     # clipboard saving: a real clipboard owner, and a server with two monitors for the toast's placement
@@ -23,8 +26,9 @@ packages=(
     # clipboard saving on Wayland: a headless compositor with the clipboard-manager protocol
     sway wl-clipboard
     # the Wayland session runs: XWayland under sway and weston, weston (nested in Xvfb), Qt's own
-    # Wayland platform for a session without XWayland, and jq to read swaymsg's answers
-    xwayland weston qt6-wayland jq
+    # Wayland platform for a session without XWayland, jq to read swaymsg's answers, and grim for
+    # what sway shows
+    xwayland weston qt6-wayland jq grim
 )
 
 missing=()

@@ -1,14 +1,20 @@
 #include "core/Preferences.h"
 
 #include "core/Diagnostics.h"
+#include "core/FileNames.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace quillary {
 QString keyName(const PreferenceKey& key)
@@ -73,6 +79,53 @@ std::optional<QByteArray> asData(const QVariant& value)
     return std::nullopt;
 }
 
+// Creates `path` with `bytes`, synced; false (and nothing left) when it exists or a write fails.
+bool createFileWith(const QByteArray& path, const QByteArray& bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        done += written;
+    }
+    const bool ok = done == bytes.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok)
+        ::unlink(path.constData());
+    return ok;
+}
+
+// Keeps the bytes of a settings file that did not parse whole next to it, as "<file>.unreadable"
+// (or "-2", "-3", … when that name holds something else), never replacing a file: the next write
+// keeps only what could be read. The copy's path, or nothing when none could be made.
+std::optional<QString> keepUnreadableCopy(const QString& filePath)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        QString copy = filePath + QStringLiteral(".unreadable");
+        if (attempt > 1)
+            copy += u'-' + QString::number(attempt);
+        const QByteArray native = toNativePath(copy);
+        if (createFileWith(native, bytes))
+            return copy;
+        if (errno != EEXIST)
+            return std::nullopt;
+        QFile existing(copy); // the same damage found at an earlier start is kept once
+        if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes)
+            return copy;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 Preferences::Preferences(const QString& filePath, QObject* parent)
@@ -88,7 +141,37 @@ Preferences::Preferences(const QString& filePath, QObject* parent)
                 .arg(filePath));
         return;
     }
+    // A file that is there but cannot be read is left alone: the store then lives in memory only.
+    if (file.exists()) {
+        const int fd = ::open(toNativePath(filePath).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            printLine(
+                QStringLiteral("⚠️ Quillary: The settings file %1 could not be read (%2); using defaults "
+                               "and not saving")
+                    .arg(filePath, QString::fromLocal8Bit(std::strerror(errno))));
+            return;
+        }
+        ::close(fd);
+    }
     m_settings = std::make_unique<QSettings>(filePath, QSettings::IniFormat);
+    (void)m_settings->allKeys(); // sections are parsed when first read: a damaged one shows only then
+    if (m_settings->status() != QSettings::FormatError)
+        return;
+    // The values that could be read are used; the next write would drop the rest, so it is kept.
+    if (const std::optional<QString> copy = keepUnreadableCopy(filePath)) {
+        printLine(
+            QStringLiteral("⚠️ Quillary: The settings file %1 could not be read whole; it was kept as "
+                           "%2 before being replaced")
+                .arg(filePath, *copy));
+        return;
+    }
+    printLine(
+        QStringLiteral("⚠️ Quillary: The settings file %1 could not be read whole and no copy of it "
+                       "could be kept; using what could be read and not saving")
+            .arg(filePath));
+    for (const QString& key : m_settings->allKeys())
+        m_unsaved.insert(key, m_settings->value(key));
+    m_settings.reset();
 }
 
 Preferences::~Preferences() = default;

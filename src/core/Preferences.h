@@ -23,7 +23,9 @@ namespace quillary {
 // crash never leaves a half-written file. All members are safe to call from any thread.
 //
 // A path that holds something other than a regular file (a FIFO, a directory, a device) is never
-// opened: reading a FIFO would wait for a writer forever. The store then lives in memory only.
+// opened: reading a FIFO would wait for a writer forever. Nor is a file that cannot be read written
+// over. The store then lives in memory only. A file that does not parse whole is first copied aside
+// ("<file>.unreadable"), as the next write keeps only what could be read.
 class Preferences final : public QObject {
     Q_OBJECT
 

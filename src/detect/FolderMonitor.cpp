@@ -41,11 +41,20 @@ void FolderMonitor::start()
     FolderEventSource::Opened opened = FolderEventSource::open(fullPath);
     if (!opened.source) {
         m_fileDescriptor.store(-1);
+        QCoreApplication* application = QCoreApplication::instance();
+        if ((opened.error == ENOENT || opened.error == ENOTDIR) && onFolderGone && application) {
+            // Gone (again) before the watch could begin: reported as a watch that ended, so that the
+            // owner waits for the folder to come back. Dropped once the monitor is cancelled.
+            m_watchAlive = std::make_shared<const bool>(true);
+            postTo(application, [alive = std::weak_ptr<const bool>(m_watchAlive), gone = onFolderGone] {
+                if (!alive.expired())
+                    gone();
+            });
+        }
         lock.unlock();
         errno = opened.error;
         printLine(QStringLiteral("❌ Error: Could not open folder for monitoring at ") + fullPath +
                   QStringLiteral(". Reason: ") + QString::fromLocal8Bit(std::strerror(errno)));
-        QCoreApplication* application = QCoreApplication::instance();
         if (opened.error == EACCES && onPermissionDenied && application) {
             // A copy, not `this`: the monitor may be gone by the time the event loop runs this.
             postTo(application, [callback = onPermissionDenied] { callback(); });

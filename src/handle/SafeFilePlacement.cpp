@@ -46,16 +46,27 @@ bool writeAll(int fd, const char* data, std::size_t size)
         const ssize_t written = write(fd, data, size);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO; // no progress and no reason given
             return false;
+        }
         data += written;
         size -= std::size_t(written);
     }
     return true;
 }
 
-// Writes straight to a descriptor, remembering whether a write failed, so a writer that gives up can
-// be told apart from a disk that refused.
+// Why a write, sync or create failed, from its errno: a full disk is told apart from a folder that
+// refused.
+PlaceResult writeFailure(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EFBIG ? PlaceResult::noSpace
+                                                                : PlaceResult::unwritable;
+}
+
+// Writes straight to a descriptor, remembering whether a write failed and why, so a writer that gives
+// up can be told apart from a disk that refused.
 class DescriptorOutput final : public QIODevice {
 public:
     explicit DescriptorOutput(int fd)
@@ -63,19 +74,21 @@ public:
     {
         open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     }
-    bool failed() const { return m_failed; }
+    bool failed() const { return m_error != 0; }
+    int error() const { return m_error; }
 
 protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 size) override
     {
-        m_failed = m_failed || !writeAll(m_fd, data, std::size_t(size));
-        return m_failed ? -1 : size;
+        if (m_error == 0 && !writeAll(m_fd, data, std::size_t(size)))
+            m_error = errno;
+        return failed() ? -1 : size;
     }
 
 private:
     int m_fd;
-    bool m_failed = false;
+    int m_error = 0;
 };
 
 // Copies everything from the start of `in`, without moving its offset, to `out`.
@@ -92,7 +105,7 @@ PlaceResult copyContent(int in, int out)
         if (got == 0)
             return PlaceResult::placed;
         if (!writeAll(out, buffer.get(), std::size_t(got)))
-            return PlaceResult::unwritable;
+            return writeFailure(errno);
         offset += got;
     }
 }
@@ -230,6 +243,8 @@ QString failureReason(PlaceResult result)
         return QStringLiteral("the file format is not supported");
     case PlaceResult::unwritable:
         return QStringLiteral("the target folder could not be written");
+    case PlaceResult::noSpace:
+        return QStringLiteral("there is no room for it on the disk");
     case PlaceResult::sourceNotRemovable:
         return QStringLiteral("the file could not be removed from its folder");
     }
@@ -307,13 +322,13 @@ PlaceResult PreparedPlacement::copyAcross(const QString& target)
     const struct stat& info = m_source->identity();
     auto copy = TemporaryFile::create(target, info.st_mode & 0777);
     if (!copy)
-        return PlaceResult::unwritable;
+        return writeFailure(errno);
     if (const PlaceResult copied = copyContent(m_source->fd(), copy->fd()); copied != PlaceResult::placed)
         return copied;
     struct stat copyInfo {};
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     if (futimens(copy->fd(), times) != 0 || fstat(copy->fd(), &copyInfo) != 0 || !copy->sync())
-        return PlaceResult::unwritable;
+        return writeFailure(errno);
     if (copyInfo.st_size != info.st_size)
         return PlaceResult::unreadable; // the source changed size while it was copied
     m_content = std::move(copy);
@@ -333,11 +348,13 @@ PreparedPlacement prepareWrite(const QString& source, const QString& target, con
         return PreparedPlacement(PlaceResult::unreadable);
     auto temp = TemporaryFile::create(target, 0666);
     if (!temp)
-        return PreparedPlacement(PlaceResult::unwritable);
+        return PreparedPlacement(writeFailure(errno));
     DescriptorOutput output(temp->fd());
     const bool written = writer(input->fd(), output);
-    if (output.failed() || !temp->sync())
-        return PreparedPlacement(PlaceResult::unwritable);
+    if (output.failed())
+        return PreparedPlacement(writeFailure(output.error()));
+    if (!temp->sync())
+        return PreparedPlacement(writeFailure(errno));
     if (!written)
         return PreparedPlacement(PlaceResult::undecodable);
     PreparedPlacement prepared(source, std::move(input), false);

@@ -25,6 +25,7 @@ enum class PlaceResult {
     undecodable,        // the source does not decode whole, or is over the decoding caps
     unsupportedFormat,  // the format asked for is none of "png", "jpg" and "pdf"
     unwritable,         // the target's folder could not be written
+    noSpace,            // the target's disk (or the process's file size limit) left no room for the file
     sourceNotRemovable, // a move could not take the file out of its folder, so nothing changed
 };
 

@@ -14,8 +14,13 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <iostream>
+#include <linux/capability.h>
 #include <memory>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -30,8 +35,14 @@ protected:
     {
         auto quillary = std::make_unique<QProcess>();
         quillary->setProcessEnvironment(environment());
-        // A shell without job control starts background jobs ignoring SIGINT; the test sends it.
-        quillary->setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
+        // A shell without job control starts background jobs ignoring SIGINT; the test sends it. Root
+        // may be held to permission bits: without these two it cannot read what its mode forbids.
+        quillary->setChildProcessModifier([drop = m_dropOverrides] {
+            ::signal(SIGINT, SIG_DFL);
+            if (drop && (::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE) != 0 ||
+                         ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH) != 0))
+                ::_exit(126);
+        });
         quillary->start(QStringLiteral(QUILLARY_BINARY), {});
         EXPECT_TRUE(quillary->waitForStarted(5000));
         quillary::test::waitUntil( // the child's pipe is only read while events are processed
@@ -60,7 +71,19 @@ protected:
     }
 
     QTemporaryDir home;
+    bool m_dropOverrides = false;
 };
+
+// Whether permission bits can hold for a child: always for a user, for root only where it may drop
+// capabilities from the bounding set (CAP_SETPCAP).
+bool permissionBitsCanHold()
+{
+    if (::geteuid() != 0)
+        return true;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    return ::syscall(SYS_capget, &header, data) == 0 && (data[0].effective & (1u << CAP_SETPCAP)) != 0;
+}
 
 // Without configuration it watches ~/Desktop headless and stores the four standard folders, with
 // Desktop's selected; a later launch hands its request to it instead of starting a second one.
@@ -128,6 +151,85 @@ TEST_F(LaunchTest, TerminationSignalsQuitCleanly)
         EXPECT_EQ(quillary->readAllStandardError(), "") << signal;
     }
     EXPECT_FALSE(QFileInfo(settingsPath()).isFile()) << "something was saved over the FIFO";
+}
+
+// A settings file that cannot be used is never lost: Quillary starts on what it can read, says what
+// it could not, and either leaves the file alone or keeps a copy before its first write replaces it.
+TEST_F(LaunchTest, AnUnusableSettingsFileIsReportedAndNeverLost)
+{
+    const QByteArray users = "[General]\nautoMove=true\nclipboardSyncFolder=Pictures\n";
+    QByteArray garbage(4096, '\0');
+    for (qsizetype i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 7919 + 13) % 251);
+    const QByteArray damaged = users + QByteArray(64, '\0') + "\n[Gen\nisPaused=true\n";
+    const QString copy = settingsPath() + ".unreadable";
+    struct Case {
+        const char* what;
+        QByteArray content;    // written to the settings file, which is a directory when empty
+        mode_t mode;           // the file's mode
+        const char* line;      // what Quillary says, after "The settings file PATH "
+        QByteArray kept;       // the copy kept aside; empty for none
+        const char* keptValue; // a value of the user's file still in use (read back from the file)
+    };
+    const Case cases[] = {
+        {"a directory", {}, 0755, " is not a regular file; using defaults and not saving\n", {}, nullptr},
+        {"unreadable",
+         users,
+         0,
+         " could not be read (Permission denied); using defaults and not saving\n",
+         {},
+         nullptr},
+        {"garbage", garbage, 0644, nullptr, garbage, nullptr},
+        {"a damaged stretch", damaged, 0644, nullptr, damaged, "clipboardSyncFolder=Pictures"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(QFileInfo(settingsPath()).path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(settingsPath()).path()));
+        if (c.content.isEmpty()) {
+            ASSERT_TRUE(QDir().mkpath(settingsPath() + "/inside"));
+        } else {
+            quillary::test::writeFile(settingsPath(), c.content);
+            ASSERT_EQ(::chmod(quillary::toNativePath(settingsPath()).constData(), c.mode), 0);
+        }
+        m_dropOverrides = c.mode == 0 && ::geteuid() == 0;
+        if (c.mode == 0 && !permissionBitsCanHold()) {
+            std::cout << "skipped: root cannot be held to permission bits here\n";
+            continue;
+        }
+        QByteArray output;
+        const std::unique_ptr<QProcess> quillary = startUntilWatching(output);
+        ASSERT_TRUE(output.contains(" — access: OK")) << output.toStdString();
+        const QString line = c.line
+                                 ? QString::fromUtf8(c.line)
+                                 : QStringLiteral(" could not be read whole; it was kept as %1 before being "
+                                                  "replaced\n")
+                                       .arg(copy);
+        EXPECT_TRUE(
+            QString::fromUtf8(output).contains("⚠️ Quillary: The settings file " + settingsPath() + line))
+            << output.toStdString();
+        ::kill(static_cast<pid_t>(quillary->processId()), SIGTERM);
+        ASSERT_TRUE(quillary->waitForFinished(5000));
+        EXPECT_EQ(quillary->exitStatus() == QProcess::NormalExit ? quillary->exitCode() : -1, 0);
+        EXPECT_FALSE(output.append(quillary->readAllStandardOutput()).contains("❌")) << output.toStdString();
+
+        if (c.content.isEmpty()) {
+            EXPECT_TRUE(QFileInfo::exists(settingsPath() + "/inside"));
+        } else if (c.kept.isEmpty()) {
+            ASSERT_EQ(::chmod(quillary::toNativePath(settingsPath()).constData(), 0644), 0);
+            EXPECT_EQ(quillary::test::readFile(settingsPath()), c.content) << "the file was written over";
+        }
+        if (!c.kept.isEmpty()) {
+            EXPECT_EQ(quillary::test::readFile(copy), c.kept);
+            const QByteArray rewritten = quillary::test::readFile(settingsPath());
+            EXPECT_TRUE(rewritten.contains("savedFolders_v2=")) << "the store is written to again";
+            if (c.keptValue) {
+                EXPECT_TRUE(rewritten.contains(c.keptValue)) << rewritten.toStdString();
+            }
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(copy));
+        }
+    }
 }
 
 } // namespace

@@ -147,7 +147,7 @@ TEST_F(FileConversionTest, AFailedWriteKeepsTheSourceAndLeavesNothing)
     setrlimit(RLIMIT_FSIZE, &limit);
     for (const QString format : {"jpg", "pdf"}) {
         SCOPED_TRACE(format.toStdString());
-        EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot." + format), format), PlaceResult::unwritable);
+        EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot." + format), format), PlaceResult::noSpace);
         EXPECT_EQ(test::readFile(in("shot.png")), png);
         EXPECT_EQ(outEntries(), "");
     }

@@ -56,7 +56,7 @@ TEST_F(SafeFilePlacementTest, MoveAcrossFilesystemsCopiesThenRemovesTheSource)
     getrlimit(RLIMIT_FSIZE, &saved);
     const rlimit small{1 << 20, saved.rlim_max};
     setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_EQ(moveNoReplace(path("source"), other("moved")), PlaceResult::unwritable);
+    EXPECT_EQ(moveNoReplace(path("source"), other("moved")), PlaceResult::noSpace);
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(entries(m_other.path()), "taken");
 

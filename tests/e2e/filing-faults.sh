@@ -1,0 +1,327 @@
+#!/usr/bin/env bash
+# The real binary, headless in a throw-away HOME, auto-moving screenshots while the file system
+# misbehaves. Whatever happens, every screenshot exists whole, under its old name or its new one, once
+# (twice only when the process was killed between placing a copy and removing its source); no
+# temporary file survives the next start; Quillary says what failed and starts again cleanly.
+#
+#   tests/e2e/filing-faults.sh path/to/quillary SCENARIO
+#
+#   disk-full          the destination fills up during a conversion: a small tmpfs where root may
+#                      mount one (in a mount namespace of its own), and always a file-size limit
+#                      (RLIMIT_FSIZE: with SIGXFSZ ignored writes fail with EFBIG, else the signal
+#                      ends the process mid-write)
+#   other-filesystem   the destination lies on another filesystem (/dev/shm): moves copy across
+#   read-only          the destination folder is read-only (mode 555; as root the binary runs with
+#                      CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH dropped, so the mode holds)
+#   folder-recreated   the watched folder is deleted, moved away, made and deleted again in a row, or
+#                      briefly replaced by a file, and made again while watched
+#
+# Prints one PASS/FAIL line per check and exits 1 when any failed, 77 when it cannot run here.
+set -uo pipefail
+
+scenario=${2:-}
+case $scenario in
+disk-full | other-filesystem | read-only | folder-recreated) ;;
+*)
+    echo "usage: $0 path/to/quillary disk-full|other-filesystem|read-only|folder-recreated" >&2
+    exit 2
+    ;;
+esac
+# Root gets a mount namespace of its own, where a small tmpfs can fill up without touching the machine.
+if [[ $scenario == disk-full && -z ${QUILLARY_FAULTS_NAMESPACE:-} && $(id -u) -eq 0 ]] &&
+    unshare --mount --propagation private true 2>/dev/null; then
+    QUILLARY_FAULTS_NAMESPACE=1 exec unshare --mount --propagation private "$0" "$@"
+fi
+
+source "$(dirname "$0")/common.sh"
+e2e_begin "faults-$scenario" "${1:-}" convert cmp
+# Written whole before the watch sees its name, as screenshot tools do.
+convert -size 1600x1000 xc: +noise Random -depth 8 "$work/noise.png"
+convert -size 320x200 gradient:'#88c0d0-#5e81ac' "$work/small.png"
+
+home=$work/home
+desktop=$home/Desktop
+dest=$home/Pictures/Filed
+log=$work/quillary.log
+pid=
+starts=0
+mkdir -p "$desktop" "$dest" "$home/.config/Quillary" "$home/run"
+chmod 700 "$home/run"
+touch "$log"
+
+# configure FORMAT: auto-move into Pictures/Filed, renamed Quil_nnn in FORMAT (png keeps the name).
+configure() {
+    local renames=true
+    [[ $1 == png ]] && renames=false
+    local folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed",'
+    folder+='"icon":"folder.fill","isRenamingEnabled":'$renames',"prefix":"Quil","includeDate":false,'
+    folder+='"fileFormat":"'$1'"}'
+    cat >"$home/.config/Quillary/Quillary.conf" <<EOF
+[General]
+showPopup=false
+autoMove=true
+selectedFolderID=3F2504E0-4F89-41D3-9A0C-0305E82C3301
+savedFolders_v2="[${folder//\"/\\\"}]"
+EOF
+}
+
+# start [WRAPPER...]: starts Quillary (through WRAPPER, e.g. prlimit) and waits for it to watch.
+start() {
+    ((starts++))
+    env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$home/run" \
+        "$@" "$binary" >>"$log" 2>&1 &
+    pid=$!
+    pids+=($pid)
+    watching() { [[ $(grep -c 'access: OK' "$log") -ge $starts ]]; }
+    wait_until 10 watching
+}
+# Ends it with SIGTERM; true when it quit with status 0.
+quit() {
+    kill -TERM "$pid"
+    wait "$pid" 2>/dev/null
+    local status=$?
+    pid=
+    ((status == 0))
+}
+# Starts it again and checks that it comes up, cleans up after a killed writer, and quits cleanly.
+restarts_cleanly() {
+    check "starts again" start
+    sleep 0.5
+    check "no temporary file remains after the restart" no_temporary_files
+    check "quits cleanly" quit
+}
+
+taken=0
+# take IMAGE [N]: N (1) screenshots of IMAGE, "Screenshot nnnn.png", 50 ms apart.
+take() {
+    local i
+    for ((i = 0; i < ${2:-1}; i++)); do
+        ((taken++))
+        cp "$1" "$desktop/.incoming.png"
+        mv "$desktop/.incoming.png" "$desktop/$(shot_name $taken)"
+        sleep 0.05
+    done
+}
+shot_name() { printf 'Screenshot %04d.png' "$1"; }
+left() { [[ -e "$desktop/$(shot_name "$1")" ]]; }
+gone() { ! left "$1"; }
+
+temporary_files() { find "$dest/" "$desktop" -name '.*.quillary-*' | wc -l; }
+no_temporary_files() { [[ $(temporary_files) -eq 0 ]]; }
+dest_empty() { [[ -z $(ls -A "$dest/") ]]; }
+# logged START END: a line of Quillary's output starts with START and ends with END.
+logged() { grep -F -- "$1" "$log" | grep -qF -- "$2"; }
+# Nothing lost and nothing doubled: as many files in the two folders together as screenshots taken.
+accounted_for() {
+    local filed
+    filed=$(find "$dest/" -type f ! -name '.*.quillary-*' | wc -l)
+    [[ $(($(find "$desktop" -name 'Screenshot *.png' | wc -l) + filed)) -eq $taken ]]
+}
+# The screenshot N is still in the watched folder, byte for byte the IMAGE it was taken from.
+kept_whole() { cmp -s "$2" "$desktop/$(shot_name "$1")"; }
+# Every filed JPEG decodes whole (ImageMagick's identify, warnings as errors).
+filed_whole() {
+    local f
+    for f in "$dest"/*.jpg; do
+        [[ -e $f ]] || continue
+        identify -regard-warnings "$f" >/dev/null 2>&1 || return 1
+    done
+}
+# filed N: the screenshot N under its own name in the destination (plain moves keep the name).
+filed() { [[ -e "$dest/$(shot_name "$1")" ]]; }
+# Of the screenshots FIRST..LAST, each is in the watched folder or filed, and at most MAX (0) of them
+# in both (a kill between placing a copy and removing its source).
+each_once() {
+    local i both=0
+    for ((i = $1; i <= $2; i++)); do
+        if left "$i" && filed "$i"; then
+            ((both++))
+        elif ! left "$i" && ! filed "$i"; then
+            echo "  lost: $(shot_name "$i")"
+            return 1
+        fi
+    done
+    ((both <= ${3:-0}))
+}
+
+case $scenario in
+disk-full)
+    # fill_up WRAPPER...: a conversion that cannot be written whole fails cleanly, and says so.
+    fill_up() {
+        configure jpg
+        check "starts" start "$@"
+        take "$work/noise.png"
+        check "says that the move failed and why" \
+            wait_until 20 logged "❌ Move failed: $desktop/$(shot_name $taken) → $dest/Quil_" ".jpg: there is no room for it on the disk"
+        check "the screenshot stays whole in the watched folder" kept_whole $taken "$work/noise.png"
+        check "no partial output is left in the destination" no_temporary_files
+        check "nothing is lost, nothing doubled" accounted_for
+        check "quits cleanly" quit
+        restarts_cleanly
+    }
+    if mount -t tmpfs -o size=1m quillary-faults "$dest" 2>/dev/null; then
+        trap 'umount "$dest" 2>/dev/null; e2e_cleanup' EXIT
+        scenario=disk-full/tmpfs
+        fill_up
+        # With room again, the next screenshot is filed.
+        umount "$dest"
+        check "starts with room on the disk" start
+        take "$work/small.png"
+        check "a later screenshot is filed" wait_until 10 gone $taken
+        check "nothing is lost, nothing doubled" accounted_for
+        check "every filed JPEG is whole" filed_whole
+        check "quits cleanly" quit
+    else
+        echo "NOTE: no tmpfs could be mounted here; the file-size limit stands in for a full disk"
+    fi
+    scenario=disk-full/file-size-limit
+    # An ignored SIGXFSZ stays ignored across exec: the write past the limit fails with EFBIG.
+    trap '' XFSZ
+    fill_up prlimit --fsize=262144
+    trap - XFSZ
+
+    scenario=disk-full/ended-by-SIGXFSZ
+    configure jpg
+    check "starts" start prlimit --fsize=262144 --core=0
+    take "$work/noise.png"
+    ended() { [[ ! -e /proc/$pid/stat || $(awk '{ print $3 }' "/proc/$pid/stat") == Z ]]; }
+    check "is ended while writing the conversion" wait_until 20 ended 2>/dev/null
+    wait "$pid" 2>/dev/null
+    check "... by SIGXFSZ" test $? -eq $((128 + 25))
+    pid=
+    check "the screenshot stays whole in the watched folder" kept_whole $taken "$work/noise.png"
+    check "nothing is lost, nothing doubled" accounted_for
+    echo "  temporary files left by the ended process: $(temporary_files)"
+    restarts_cleanly
+    ;;
+
+other-filesystem)
+    shm=$(mktemp -d /dev/shm/quillary-faults.XXXXXX 2>/dev/null) || {
+        echo "SKIP: no /dev/shm to put the destination on"
+        exit 77
+    }
+    cleanup_shm() {
+        rm -rf "$shm"
+        e2e_cleanup
+    }
+    trap cleanup_shm EXIT
+    rmdir "$dest"
+    ln -s "$shm" "$dest"
+    if [[ $(stat -f -c %i "$desktop") == $(stat -f -c %i "$shm") ]]; then
+        echo "SKIP: /dev/shm is on the same filesystem as $work"
+        exit 77
+    fi
+    scenario=other-filesystem/png
+    configure png
+    check "starts" start
+    first=$((taken + 1))
+    take "$work/noise.png" 6
+    check "every screenshot leaves the watched folder" wait_until 30 gone $taken
+    check "each is filed once under its name, none is left behind" each_once $first $taken
+    same_bytes() {
+        local f
+        for f in "$dest"/Screenshot*.png; do
+            cmp -s "$work/noise.png" "$f" || return 1
+        done
+    }
+    check "every filed copy has every byte" same_bytes
+    check "no temporary file is left" no_temporary_files
+    check "quits cleanly" quit
+
+    scenario=other-filesystem/jpg
+    configure jpg
+    check "starts" start
+    take "$work/noise.png" 6
+    check "every screenshot leaves the watched folder" wait_until 30 gone $taken
+    check "each is filed once" test "$(find "$dest/" -name 'Quil_*.jpg' | wc -l)" -eq 6
+    check "every filed JPEG is whole" filed_whole
+    check "no temporary file is left" no_temporary_files
+    check "quits cleanly" quit
+
+    # Killed in the middle of copies: nothing lost, at worst the copy in flight placed while its
+    # source stays.
+    configure png
+    for round in 1 2 3; do
+        scenario=other-filesystem/kill-$round
+        check "starts" start
+        first=$((taken + 1))
+        take "$work/noise.png" 8
+        sleep 0.$((RANDOM % 4 + 1))
+        kill -9 "$pid"
+        wait "$pid" 2>/dev/null
+        check "every screenshot is there once, or one of them twice" each_once $first $taken 1
+        check "every filed copy has every byte" same_bytes
+        restarts_cleanly
+    done
+    ;;
+
+read-only)
+    # Root passes any mode bits; without these two capabilities it is held to them like anyone else.
+    as_user=()
+    [[ $(id -u) -eq 0 ]] && as_user=(setpriv --bounding-set -dac_override,-dac_read_search --)
+    touch "$work/locked"
+    chmod 000 "$work/locked"
+    if "${as_user[@]}" cat "$work/locked" 2>/dev/null; then
+        echo "SKIP: permission bits do not hold here (root could not drop CAP_DAC_OVERRIDE)"
+        exit 77
+    fi
+    chmod 555 "$dest"
+    for format in jpg png; do
+        scenario=read-only/$format
+        configure $format
+        name=Quil_001.jpg
+        [[ $format == png ]] && name=$(shot_name $((taken + 1)))
+        check "starts" start "${as_user[@]}"
+        take "$work/small.png"
+        check "says that the move failed and why" \
+            wait_until 10 logged "❌ Move failed: $desktop/$(shot_name $taken) → $dest/$name" ": the target folder could not be written"
+        check "the screenshot stays whole in the watched folder" kept_whole $taken "$work/small.png"
+        check "nothing is written to the destination" dest_empty
+        check "quits cleanly" quit
+    done
+    scenario=read-only/writable-again
+    chmod 755 "$dest"
+    check "starts" start "${as_user[@]}"
+    take "$work/small.png"
+    check "a later screenshot is filed" wait_until 10 gone $taken
+    check "nothing is lost, nothing doubled" accounted_for
+    check "quits cleanly" quit
+    ;;
+
+folder-recreated)
+    configure jpg
+    check "starts" start
+    # remake HOW: the watched folder goes (deleted or moved away) and a new one takes its name, at
+    # once or only after Quillary noticed; a screenshot is then taken in the new folder at once.
+    remake() {
+        local gone_lines
+        gone_lines=$(grep -c 'is gone; waiting' "$log")
+        case $1 in
+        deleted) rm -rf "$desktop" ;;
+        moved) mv "$desktop" "$home/Desktop.old-$taken" ;;
+        flapping) for i in 1 2 3 4 5; do rm -rf "$desktop" && mkdir "$desktop"; done; rm -rf "$desktop" ;;
+        file-between) rm -rf "$desktop" && touch "$desktop" && sleep 0.3 && rm "$desktop" ;;
+        esac
+        if [[ $2 == after-notice ]]; then
+            noticed() { [[ $(grep -c 'is gone; waiting' "$log") -gt $gone_lines ]]; }
+            check "notices that the folder is gone" wait_until 10 noticed
+        fi
+        mkdir "$desktop"
+        take "$work/small.png"
+        check "a screenshot in the new folder is filed" wait_until 10 gone $taken
+    }
+    for how in deleted moved flapping file-between; do
+        for when in after-notice at-once; do
+            scenario=folder-recreated/$how-$when
+            remake $how $when
+        done
+    done
+    scenario=folder-recreated
+    check "every filed JPEG is whole" filed_whole
+    check "each screenshot was filed once" test "$(find "$dest" -name 'Quil_*.jpg' | wc -l)" -eq $taken
+    check "quits cleanly" quit
+    ;;
+esac
+
+echo "$passes passed, $failures failed"
+((failures == 0))
