@@ -38,7 +38,8 @@ test)
     build tsan --target threaded_tests
     ctest --preset tsan
     build default
-    ctest --preset default
+    # Everything is installed now: an end-to-end test missing a tool fails rather than skips.
+    QUILLARY_E2E_REQUIRE_TOOLS=1 ctest --preset default
     # The portable platform fallbacks have no tests of their own; building them keeps them linking.
     build generic
     # The parsers' libFuzzer targets, 20 s each on a copy of their seeds.

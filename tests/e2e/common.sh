@@ -3,7 +3,7 @@
 # children started with a small, fixed environment. Callers set `scenario`, which prefixes each line,
 # and `home`, the throw-away HOME of the children they spawn.
 #
-#   e2e_begin NAME "$@" TOOL...   checks the binary and the tools (exits 2 or 77), makes $work
+#   e2e_begin NAME "$@" TOOL...   checks the binary and the tools (exits 2, or e2e_missing), makes $work
 
 e2e_begin() {
     local name=$1 tool
@@ -15,10 +15,7 @@ e2e_begin() {
     fi
     shift 2
     for tool in "$@"; do
-        if ! command -v "$tool" >/dev/null; then
-            echo "SKIP: $tool is not installed"
-            exit 77
-        fi
+        command -v "$tool" >/dev/null || e2e_missing "$tool"
     done
     work=$(mktemp -d "${TMPDIR:-/tmp}/quillary-$name.XXXXXX")
     pids=()
@@ -26,6 +23,18 @@ e2e_begin() {
     passes=0
     trap e2e_cleanup EXIT
     trap 'exit 130' INT TERM
+}
+
+# e2e_missing TOOL: skips (77) for want of TOOL, or fails where every tool must be there
+# (QUILLARY_E2E_REQUIRE_TOOLS=1, as `./dev.sh test` sets after installing them), so that a test
+# never passes unseen as skipped.
+e2e_missing() {
+    if [[ -n ${QUILLARY_E2E_REQUIRE_TOOLS:-} ]]; then
+        echo "FAIL: $1 is not installed, and this run requires every tool (scripts/setup.sh installs it)"
+        exit 1
+    fi
+    echo "SKIP: $1 is not installed"
+    exit 77
 }
 
 e2e_cleanup() {

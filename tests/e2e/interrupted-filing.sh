@@ -19,11 +19,9 @@ if [[ ! -x "$binary" ]]; then
     echo "usage: $0 path/to/quillary" >&2
     exit 2
 fi
+source "$(dirname "$0")/common.sh"
 for tool in convert identify; do
-    command -v "$tool" >/dev/null || {
-        echo "SKIP: $tool is not installed"
-        exit 77
-    }
+    command -v "$tool" >/dev/null || e2e_missing "$tool"
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillary-interrupt.XXXXXX")

@@ -3,11 +3,11 @@
 # caller. Call after e2e_begin (it needs $work); callers set `home` and `runtime` (XDG_RUNTIME_DIR)
 # before starting anything, and WAYLAND_DISPLAY, DISPLAY, SWAYSOCK and DBUS_SESSION_BUS_ADDRESS as the
 # session gives them.
-# Exits 77 when setpriv is missing.
+# Needs setpriv then (e2e_missing).
 
 drop_root=()
 if [[ $(id -u) -eq 0 ]]; then
-    command -v setpriv >/dev/null || { echo "SKIP: setpriv is not installed"; exit 77; }
+    command -v setpriv >/dev/null || e2e_missing setpriv
     drop_root=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
     chmod 755 "$work"
 fi

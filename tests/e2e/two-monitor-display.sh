@@ -11,7 +11,7 @@
 # start_two_monitor_display WORKDIR
 #   Starts the server (config and log in WORKDIR), waits until it answers, exports DISPLAY and
 #   appends its pid to the caller's array `pids`. Sets monitor0_geometry and monitor1_geometry to
-#   "X Y W H" as the server reports them. Returns 77 after a SKIP line when a tool is missing, 1
+#   "X Y W H" as the server reports them. A missing tool ends the caller through e2e_missing; returns 1
 #   when the server does not come up with the two monitors.
 
 start_two_monitor_display() {
@@ -19,13 +19,9 @@ start_two_monitor_display() {
     # The binary itself, not the /usr/bin/Xorg wrapper: where xserver-xorg-legacy is installed the
     # wrapper refuses users who are not on a console. No privileges are needed for the dummy driver.
     if [[ ! -x "$xorg" || ! -e /usr/lib/xorg/modules/drivers/dummy_drv.so ]]; then
-        echo "SKIP: Xorg with the dummy driver is not installed (xserver-xorg-video-dummy)"
-        return 77
+        e2e_missing "Xorg with the dummy driver (xserver-xorg-video-dummy)"
     fi
-    if ! command -v xrandr >/dev/null; then
-        echo "SKIP: xrandr is not installed"
-        return 77
-    fi
+    command -v xrandr >/dev/null || e2e_missing xrandr
 
     # Each output takes its mode and position from the Monitor section named in the Device's
     # "Monitor-<output>" option; DUMMY1 has no (fake) monitor plugged in, so it is off unless
