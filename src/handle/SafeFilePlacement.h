@@ -26,6 +26,8 @@ enum class PlaceResult {
     unsupportedFormat,  // the format asked for is none of "png", "jpg" and "pdf"
     unwritable,         // the target's folder could not be written
     sourceNotRemovable, // a move could not take the file out of its folder, so nothing changed
+    notRegularFile,     // the source is a symbolic link, a folder or a device: neither it nor what it
+                        // points at is touched
 };
 
 // Whether the target now holds the result.
