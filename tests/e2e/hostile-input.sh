@@ -33,6 +33,7 @@ write_conf() { # the stored folder list as given, its quotes escaped for the INI
 }
 start() {
     log=$work/$scenario.log
+    : >"$log"
     env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$home/run" \
         "$binary" >"$log" 2>&1 &
     pid=$!
