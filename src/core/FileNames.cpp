@@ -129,6 +129,28 @@ QString joinPath(const QString& folder, const QString& name)
     return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
 }
 
+QString truncatedToNativeBytes(const QString& text, qsizetype maxBytes)
+{
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text.at(i).unicode();
+        const bool pair =
+            QChar::isHighSurrogate(unit) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        // The same widths toNativePath writes: an escaped byte is one byte, any other lone surrogate
+        // the three of U+FFFD.
+        const qsizetype width = pair                                                       ? 4
+                                : unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xFF ? 1
+                                : unit < 0x80                                              ? 1
+                                : unit < 0x800                                             ? 2
+                                                                                           : 3;
+        if (bytes + width > maxBytes)
+            return text.first(i);
+        bytes += width;
+        i += pair ? 1 : 0;
+    }
+    return text;
+}
+
 QString safeFileNameComponent(const QString& text)
 {
     QString component = text;

@@ -25,6 +25,11 @@ bool isDirectory(const QString& path);
 // escaped bytes survive.
 QString joinPath(const QString& folder, const QString& name);
 
+// The longest start of `text` whose native form (toNativePath) takes at most `maxBytes` bytes. It
+// never ends inside a character: a multi-byte UTF-8 sequence or a surrogate pair is kept whole or
+// left out whole, so the shortened name shows the same characters as the start of the full one.
+QString truncatedToNativeBytes(const QString& text, qsizetype maxBytes);
+
 // Makes user text (a folder name, a naming prefix) safe as one file-name component: "/" and ":"
 // (a separator here and on other systems), NUL and the other control characters each become "-",
 // and a name that is only "." or ".." becomes dashes, so a name can never point elsewhere, end

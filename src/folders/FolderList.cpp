@@ -73,8 +73,14 @@ QJsonObject folderToJson(const FolderConfig& folder)
 
 std::optional<FolderList> FolderList::fromText(const QString& text)
 {
+    // Each UTF-16 unit takes at least one byte, so the length rules out most of a huge text unconverted.
+    if (text.size() > kMaxTextBytes)
+        return std::nullopt;
+    const QByteArray utf8 = text.toUtf8();
+    if (utf8.size() > kMaxTextBytes)
+        return std::nullopt;
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(utf8, &error);
     if (error.error != QJsonParseError::NoError || !document.isArray())
         return std::nullopt;
 

@@ -5,6 +5,10 @@
 #include "folders/FolderList.h"
 #include "folders/StandardFolders.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
 #include <algorithm>
 
 namespace quillary {
@@ -35,6 +39,24 @@ FolderConfig makeFolder(const QString& name, const QString& path, const QString&
     return folder;
 }
 
+// Keeps a stored list too long to be read in a file of its own beside the settings file: under a key
+// of that file it would be written out again with every change of any setting. The file's path, or
+// nothing when the text is short enough for the settings file or the file could not be written.
+QString keepAsideInFile(const Preferences& store, const QVariant& stored)
+{
+    if (stored.typeId() != QMetaType::QString)
+        return {};
+    const QByteArray text = stored.toString().toUtf8();
+    if (text.size() <= FolderList::kMaxTextBytes)
+        return {};
+    const QString path =
+        QFileInfo(store.fileName()).dir().filePath(QStringLiteral("savedFolders_v2_unreadable.json"));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        return {};
+    return path;
+}
+
 } // namespace
 
 QList<FolderConfig> loadSavedFolders(const Preferences& store)
@@ -52,10 +74,15 @@ void saveFolders(Preferences& store, const QList<FolderConfig>& folders)
     const bool readable = stored.typeId() == QMetaType::QString &&
                           (stored.toString().isEmpty() || FolderList::fromText(stored.toString()));
     if (stored.isValid() && !readable) {
-        store.setStoredValue(prefs::savedFoldersUnreadable, stored);
-        printLine(
-            QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept under "
-                           "savedFolders_v2_unreadable before being replaced"));
+        QString keptIn = keepAsideInFile(store, stored);
+        if (keptIn.isEmpty()) {
+            store.setStoredValue(prefs::savedFoldersUnreadable, stored);
+            keptIn = QStringLiteral("under savedFolders_v2_unreadable");
+        } else {
+            keptIn = QStringLiteral("in ") + keptIn;
+        }
+        printLine(QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept ") +
+                  keptIn + QStringLiteral(" before being replaced"));
     }
     store.setText(prefs::savedFolders, FolderList{folders}.toText());
 }

@@ -16,7 +16,9 @@ QList<FolderConfig> loadSavedFolders(const Preferences& store);
 void saveFolders(Preferences& store, const QList<FolderConfig>& folders);
 
 // Adds each standard folder no stored record is named after, in order, and saves the list if it
-// grew. An unreadable stored list is first kept under "savedFolders_v2_unreadable" and reported.
+// grew. An unreadable stored list is first kept under "savedFolders_v2_unreadable" and reported; a
+// text over FolderList::kMaxTextBytes goes to the file "savedFolders_v2_unreadable.json" beside the
+// settings file instead, so that it does not slow down every later write of a setting.
 // Then, when the selected id names no record, selects the record named "Desktop" if there is one.
 void seedDefaultFolders(Preferences& store);
 

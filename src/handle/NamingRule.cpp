@@ -4,6 +4,7 @@
 #include "folders/FolderConfig.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace quillary {
@@ -71,6 +72,15 @@ void addListedNumbers(const QString& directory, const NumberedNameMatcher& match
 
 } // namespace
 
+QString numberedNameBase(const QString& prefix, const QString& date, const QString& extension)
+{
+    const QString datePart = date.isEmpty() ? QString() : u'_' + date;
+    // "_", the number, "." and the extension follow the base.
+    const qsizetype room = kMaxFileNameBytes - toNativePath(datePart).size() - 1 - maxNumberDigits - 1 -
+                           toNativePath(extension).size();
+    return truncatedToNativeBytes(safeFileNameComponent(prefix), std::max<qsizetype>(room, 0)) + datePart;
+}
+
 NamingRule effectiveNamingRule(const FolderConfig& folder, const NamingRule& globalRule)
 {
     if (globalRule.isRenamingEnabled)
@@ -87,11 +97,10 @@ QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, c
                           const QSet<QString>& reservedPaths)
 {
     // A separator or control character in the prefix would put the file in another folder, cut its
-    // name short or fail the move.
-    QString base = safeFileNameComponent(rule.prefix);
-    if (rule.includeDate)
-        base += u'_' + today.toString(QStringLiteral("yyyy-MM-dd"));
-    const NumberedNameMatcher matcher(base, rule.fileFormat.toLower());
+    // name short or fail the move; so would a name too long for the folder.
+    const QString extension = rule.fileFormat.toLower();
+    const QString date = rule.includeDate ? today.toString(QStringLiteral("yyyy-MM-dd")) : QString();
+    const NumberedNameMatcher matcher(numberedNameBase(rule.prefix, date, extension), extension);
     const QString directory = targetDirectory.toLocalFile();
     if (directory.isEmpty())
         return {}; // not a local file URL

@@ -4,6 +4,7 @@
 #include "core/OwnOutputs.h"
 #include "core/Threading.h"
 #include "folders/StandardFolders.h"
+#include "handle/NamingRule.h"
 #include "handle/SafeFilePlacement.h"
 #include "imaging/FileBytes.h"
 #include "imaging/ImageLimits.h"
@@ -98,7 +99,7 @@ public:
     Placer(QString directory, const QString& prefix, bool includeDate, QString format,
            const RetroRenameOptions& options)
         : m_directory(std::move(directory))
-        , m_prefix(safeFileNameComponent(prefix))
+        , m_prefix(prefix)
         , m_includeDate(includeDate)
         , m_format(std::move(format))
         , m_options(options)
@@ -107,11 +108,11 @@ public:
 
     bool place(const PlannedFile& file, PreparedPlacement& prepared)
     {
-        QString base = m_prefix;
-        if (m_includeDate) {
-            if (const auto date = m_options.dateOf ? m_options.dateOf(file.path) : fileDateString(file.path))
-                base += u'_' + *date;
-        }
+        QString date;
+        if (m_includeDate)
+            date = (m_options.dateOf ? m_options.dateOf(file.path) : fileDateString(file.path))
+                       .value_or(QString());
+        const QString base = numberedNameBase(m_prefix, date, m_format);
         PlaceResult result = PlaceResult::targetExists;
         for (int attempt = 0; result == PlaceResult::targetExists && attempt < kMaxNameAttempts; ++attempt) {
             const QString target = nextFreeName(base);

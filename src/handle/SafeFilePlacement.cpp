@@ -138,8 +138,9 @@ public:
     static std::unique_ptr<TemporaryFile> create(const QString& target, mode_t mode)
     {
         const auto [folder, name] = splitPath(toNativePath(target));
-        // Names stay under the 255-byte limit however long the target's is.
-        const QByteArray stem = folder + "/." + name.left(200) + kTemporaryMark;
+        // Names stay under the 255-byte limit however long the target's is, cut between characters.
+        const QByteArray stem =
+            folder + "/." + toNativePath(truncatedToNativeBytes(fromNativePath(name), 200)) + kTemporaryMark;
         for (int attempt = 0; attempt < 100; ++attempt) {
             QByteArray path = stem;
             for (int i = 0; i < kRandomLetters; ++i)
@@ -247,6 +248,8 @@ QString failureReason(PlaceResult result)
         return QStringLiteral("there is no room for it on the disk");
     case PlaceResult::sourceNotRemovable:
         return QStringLiteral("the file could not be removed from its folder");
+    case PlaceResult::notRegularFile:
+        return QStringLiteral("it is a link or not a regular file");
     }
     return {};
 }
@@ -335,17 +338,32 @@ PlaceResult PreparedPlacement::copyAcross(const QString& target)
     return PlaceResult::placed;
 }
 
+namespace {
+
+// Whether something other than a regular file lies at `path` itself (a link is not followed).
+bool isOtherThanRegularFile(const QString& path)
+{
+    struct stat info {};
+    return lstat(toNativePath(path).constData(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+} // namespace
+
 PreparedPlacement prepareMove(const QString& source)
 {
-    // A source that cannot be opened can still be renamed; only a copy needs to read it.
-    return PreparedPlacement(source, SourceFile::open(source), true);
+    // A regular file that cannot be opened can still be renamed; only a copy needs to read it.
+    std::optional<SourceFile> input = SourceFile::open(source);
+    if (!input && isOtherThanRegularFile(source))
+        return PreparedPlacement(PlaceResult::notRegularFile);
+    return PreparedPlacement(source, std::move(input), true);
 }
 
 PreparedPlacement prepareWrite(const QString& source, const QString& target, const ContentWriter& writer)
 {
     std::optional<SourceFile> input = SourceFile::open(source);
     if (!input)
-        return PreparedPlacement(PlaceResult::unreadable);
+        return PreparedPlacement(isOtherThanRegularFile(source) ? PlaceResult::notRegularFile
+                                                                : PlaceResult::unreadable);
     auto temp = TemporaryFile::create(target, 0666);
     if (!temp)
         return PreparedPlacement(writeFailure(errno));

@@ -27,6 +27,8 @@ enum class PlaceResult {
     unwritable,         // the target's folder could not be written
     noSpace,            // the target's disk (or the process's file size limit) left no room for the file
     sourceNotRemovable, // a move could not take the file out of its folder, so nothing changed
+    notRegularFile,     // the source is a symbolic link, a folder or a device: neither it nor what it
+                        // points at is touched
 };
 
 // Whether the target now holds the result.

@@ -21,7 +21,9 @@ bool sameFile(const struct stat& a, const struct stat& b)
 std::optional<SourceFile> SourceFile::open(const QString& path)
 {
     // Without O_NONBLOCK a FIFO given a screenshot's name would hold the open until a writer came.
-    const int fd = ::open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // O_NOFOLLOW: a link put in the file's place is not read through to what it points at.
+    const int fd =
+        ::open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0)
         return std::nullopt;
     struct stat identity {};
@@ -55,9 +57,9 @@ SourceFile::~SourceFile()
 SourceFile::Removal SourceFile::removeIfUnchanged() const
 {
     const QByteArray path = toNativePath(m_path);
-    // stat follows a symlink as open did; unlink then removes the link, never what it points to.
+    // A link now in the file's place differs from the file read, and unlink would only remove the link.
     struct stat now {};
-    if (stat(path.constData(), &now) != 0)
+    if (lstat(path.constData(), &now) != 0)
         return errno == ENOENT ? Removal::changed : Removal::failed;
     if (!sameFile(now, m_identity))
         return Removal::changed;

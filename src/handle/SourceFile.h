@@ -19,7 +19,7 @@ public:
         failed,  // the folder does not allow it
     };
 
-    // A regular file (a symlink is followed) opened for reading, or nothing.
+    // A regular file opened for reading, or nothing; a symbolic link is not followed, so it gives nothing.
     static std::optional<SourceFile> open(const QString& path);
 
     SourceFile(SourceFile&& other) noexcept;

@@ -40,7 +40,7 @@ bool MemoryBytes::read(std::uint64_t offset, std::span<std::uint8_t> into) const
 }
 
 FileBytes::FileBytes(const QString& path, std::uint64_t limit)
-    : m_fd(::open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC))
+    : m_fd(::open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW))
 {
     struct stat status {};
     if (m_fd >= 0 && ::fstat(m_fd, &status) != 0) {

@@ -39,7 +39,8 @@ private:
 };
 
 // The file at `path`, opened read-only by its native name (toNativePath), up to `limit` bytes from
-// its start. Its size is taken when it is opened.
+// its start. Its size is taken when it is opened. A symbolic link at `path` is not followed: it does
+// not open.
 class FileBytes final : public ByteSource {
 public:
     explicit FileBytes(const QString& path, std::uint64_t limit = UINT64_MAX);

@@ -7,6 +7,8 @@
 #include <QBuffer>
 #include <QImageReader>
 
+#include <algorithm>
+
 namespace quillary {
 
 void applyImageDecodingLimits()
@@ -25,6 +27,19 @@ bool fitsDecodingLimits(QSize size)
     return fitsDecodingLimits(size.width(), size.height(), 4);
 }
 
+bool fitsDecodingLimits(const QImageReader& reader)
+{
+    const QSize size = reader.size();
+    if (!fitsDecodingLimits(size))
+        return false;
+    // Asked only of a header that reads: Qt's JPEG reader leaves the format undefined for one it refuses.
+    const int format = reader.imageFormat();
+    const int bits = format > QImage::Format_Invalid && format < QImage::NImageFormats
+                         ? QImage::toPixelFormat(QImage::Format(format)).bitsPerPixel()
+                         : 0;
+    return fitsDecodingLimits(size.width(), size.height(), std::max(4, (bits + 7) / 8));
+}
+
 std::optional<QImage> decodeCompleteImage(const QByteArray& file)
 {
     QBuffer buffer;
@@ -41,7 +56,7 @@ std::optional<QImage> decodeCompleteImage(const QByteArray& file)
     if (format == "png" && pngFileEnd(MemoryBytes(file)) != PngFileEnd::complete)
         return std::nullopt;
     // Every reader we ship reports the size from the header; one that does not is not trusted.
-    if (!fitsDecodingLimits(reader.size()))
+    if (!fitsDecodingLimits(reader))
         return std::nullopt;
     // Qt decodes a truncated JPEG without failing, filling the rest with grey.
     if (format == "jpeg" && !jpegIsComplete(file))

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QImageReader>
 #include <QSize>
 
 #include <cstdint>
@@ -25,6 +26,9 @@ void applyImageDecodingLimits();
 bool fitsDecodingLimits(std::int64_t width, std::int64_t height, std::int64_t bytesPerPixel);
 // The same at 4 bytes per pixel.
 bool fitsDecodingLimits(QSize size);
+// The same for the image `reader` is about to decode, at the bytes per pixel of the format it decodes
+// to (8 for a 16-bit PNG), and never fewer than 4.
+bool fitsDecodingLimits(const QImageReader& reader);
 
 // The whole image in `file`, upright, or nothing when it is not an image, over the caps, or not
 // complete (truncated, still being written, corrupt data).

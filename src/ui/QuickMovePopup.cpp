@@ -43,6 +43,8 @@ constexpr int kCellGap = 10;
 constexpr int kRowGap = 8;
 constexpr int kFolderButtonHeight = 26;
 constexpr int kFolderButtonTextInset = 8;
+// Ten rows of three: a list longer than anyone keeps by hand must not make a card taller than the screen.
+constexpr qsizetype kMaxFolderButtons = 30;
 
 const QColor kPrimaryText(255, 255, 255);
 const QColor kSystemRed(255, 69, 58);
@@ -50,6 +52,7 @@ const QColor kSystemRed(255, 69, 58);
 // Colours are 0-255 alpha values: style sheets read a fractional alpha differently across Qt versions.
 const char* const kStyleSheet = R"(
 QLabel#title { color: #ffffff; }
+QLabel#moreFolders { color: rgba(235, 235, 245, 153); }
 QLabel#pendingBadge {
     color: rgba(235, 235, 245, 153);
     background-color: rgba(255, 255, 255, 26);
@@ -241,7 +244,8 @@ void QuickMovePopup::rebuildFolderGrid()
     layout->setVerticalSpacing(kRowGap);
     layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const QList<FolderConfig> folders = m_folders.folders();
-    for (qsizetype i = 0; i < folders.size(); ++i) {
+    const qsizetype shown = std::min(folders.size(), kMaxFolderButtons);
+    for (qsizetype i = 0; i < shown; ++i) {
         const FolderConfig& folder = folders.at(i);
         const int column = int(i % columns);
         const QString title =
@@ -262,6 +266,13 @@ void QuickMovePopup::rebuildFolderGrid()
                 handler(id);
         });
         layout->addWidget(button, int(i / columns), column);
+    }
+    if (shown < folders.size()) {
+        const qsizetype left = folders.size() - shown;
+        auto* more = new QLabel(tr("%1 more folder%2 not shown").arg(left).arg(left == 1 ? "" : "s"), grid);
+        more->setObjectName(QStringLiteral("moreFolders"));
+        more->setFont(buttonFont);
+        layout->addWidget(more, int((shown + columns - 1) / columns), 0, 1, columns);
     }
 
     if (m_folderGrid) {

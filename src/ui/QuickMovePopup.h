@@ -21,7 +21,8 @@ class FolderStore;
 //
 // Buttons are found by object name: "folderButton" (property "folderKind" is "standard" or
 // "custom", "folderID" the folder's id text), "newFolderButton", "trashButton"; the thumbnail label
-// is "thumbnail" and the badge "pendingBadge".
+// is "thumbnail" and the badge "pendingBadge". At most 30 folders get a button; a longer list ends
+// with the label "moreFolders", which says how many are left out.
 class QuickMovePopup final : public QWidget {
     Q_OBJECT
 

@@ -17,11 +17,12 @@
 namespace quillary {
 namespace {
 
-// Opened by the file system's bytes, so a name that is not valid UTF-8 still shows its thumbnail.
+// Opened by the file system's bytes, so a name that is not valid UTF-8 still shows its thumbnail. A
+// link in the screenshot's place is not read through.
 std::unique_ptr<QFile> openForReading(const QString& path)
 {
     auto file = std::make_unique<QFile>();
-    const int fd = open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(toNativePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0 || !file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         if (fd >= 0)
             close(fd);
@@ -40,10 +41,9 @@ std::optional<QSize> readableImageSize(const QString& path)
     QImageReader reader(file.get());
     if (!reader.canRead())
         return std::nullopt;
-    const QSize size = reader.size();
-    if (!fitsDecodingLimits(size))
+    if (!fitsDecodingLimits(reader))
         return std::nullopt;
-    return size;
+    return reader.size();
 }
 
 QImage decodeThumbnail(const QString& path, int side)

@@ -1,6 +1,7 @@
 #include "detect/ScreenshotScan.h"
 #include "core/FileNames.h"
 #include "core/WatchStatus.h"
+#include "detect/PngScreenCaptureFlag.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -201,6 +202,51 @@ TEST(ScreenshotScan, NamesThatAreNotUtf8AreTakenByTheirBytes)
         accepted.append(toNativePath(path));
     std::sort(accepted.begin(), accepted.end());
     EXPECT_EQ(accepted, created);
+}
+
+// Odd names are judged by the same rules as any other; a link is never listed, whatever it points at,
+// and the probes do not read through one put in a listed file's place.
+TEST(ScreenshotScan, OddNamesCountByTheRulesAndLinksNotAtAll)
+{
+    QTemporaryDir dir, outside;
+    const QByteArray flagged = pngBytes(QStringLiteral("gnome-screenshot"));
+    test::writeFile(outside.filePath("IMG.png"), flagged);
+    // Name (255 bytes at most), and whether a regular file of that name is a new screenshot.
+    const std::pair<QByteArray, bool> files[] = {
+        {"Screenshot\nline.png", true},
+        {"-Screenshot.png", true},
+        {"IMG \xff\n.png", true},
+        {"Screen\nshot.png", false},
+        {"Scr\303eenshot.png", false}, // a lead byte alone breaks the marker
+        {"Screenshot " + QByteArray(240, 'x') + ".png", true},
+    };
+    const auto removeFiles = qScopeGuard([&] { // names Qt cannot remove
+        for (const auto& file : files)
+            ::unlink(toNativePath(dir.filePath(fromNativePath(file.first))).constData());
+    });
+    QStringList expected;
+    for (const auto& [name, taken] : files) {
+        test::writeFile(dir.filePath(fromNativePath(name)), name.startsWith("IMG") ? flagged : pngBytes({}));
+        if (taken)
+            expected << dir.filePath(fromNativePath(name));
+    }
+    for (const auto& [name, pointsAt] : {std::pair{"Screenshot.png", outside.filePath("IMG.png")},
+                                         {"IMG.png", outside.filePath("IMG.png")},
+                                         {"Screenshot dir.png", outside.path()},
+                                         {"Screenshot gone.png", dir.filePath("gone")},
+                                         {"Screenshot loop.png", dir.filePath("Screenshot loop.png")}})
+        ASSERT_EQ(::symlink(toNativePath(pointsAt).constData(), toNativePath(dir.filePath(name)).constData()),
+                  0);
+
+    SeenFiles seen;
+    QStringList accepted = scanForNewScreenshots(dir.path(), listPngFiles(dir.path()).entries, distantPast(),
+                                                 seen, ScreenshotProbes::fromFiles())
+                               .accepted;
+    accepted.sort();
+    expected.sort();
+    EXPECT_EQ(accepted, expected);
+    EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("IMG.png")), std::nullopt);
+    EXPECT_FALSE(screenshotFileIsComplete(dir.filePath("IMG.png")));
 }
 
 } // namespace

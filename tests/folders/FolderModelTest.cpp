@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 
 namespace quillary {
@@ -66,6 +67,43 @@ TEST_F(FolderModelTest, ReadingIsStrictAboutEveryElement)
     EXPECT_EQ(read.value_or(FolderList{}).folders.value(1),
               (FolderConfig{QUuid::fromString("0F8E2C4A-1B3D-4E5F-8A9B-0C1D2E3F4A5C"), "Work",
                             "Downloads/Work", "i", false, "Q", true, "heic"}));
+}
+
+// A stored list too deep or too long to be anyone's folders is refused unparsed and kept aside whole
+// when the standard folders replace it: a text too long to read in a file of its own, so that the
+// settings file stays small. A long list of real size still reads.
+TEST_F(FolderModelTest, AnAbsurdListIsRefusedWholeAndKeptAside)
+{
+    const auto entries = [](int count, const QString& name) {
+        const QString item = FolderList{{record(name, "Desktop/x")}}.toText().sliced(1).chopped(1);
+        return '[' + QStringList(count, item).join(u',') + ']';
+    };
+    ASSERT_EQ(FolderList::fromText(entries(1000, "Work")).value_or(FolderList{}).folders.size(), 1000);
+    const QString file = QFileInfo(store.fileName()).dir().filePath("savedFolders_v2_unreadable.json");
+    // What, the text, whether it is kept in the file rather than under the key.
+    const std::tuple<const char*, QString, bool> cases[] = {
+        {"100,000 nested arrays", QString(100'000, u'[') + QString(100'000, u']'), false},
+        {"100,000 entries", entries(100'000, "F"), true},
+        {"a name of 600,000 three-byte characters", entries(1, QString(600'000, u'€')), true},
+    };
+    for (const auto& [what, text, inFile] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_FALSE(FolderList::fromText(text).has_value());
+        store.setText(prefs::savedFolders, text);
+        store.removeValue(prefs::savedFoldersUnreadable);
+        testing::internal::CaptureStdout();
+        seedDefaultFolders(store);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "⚠️ Quillary: The saved folder list could not be read; it was kept " +
+                      (inFile ? "in " + file : QString("under savedFolders_v2_unreadable")).toStdString() +
+                      " before being replaced\n");
+        EXPECT_EQ(inFile ? QString::fromUtf8(test::readFile(file))
+                         : store.textValue(prefs::savedFoldersUnreadable),
+                  text);
+        EXPECT_LT(QFileInfo(store.fileName()).size(), inFile ? 10'000 : 2 * text.size())
+            << "the settings file stays small";
+        EXPECT_EQ(loadSavedFolders(store).size(), 4) << "the standard folders";
+    }
 }
 
 TEST_F(FolderModelTest, DirectoriesFollowTheSessionsNamesAndStayUnderTheirParent)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 
 using namespace quillary;
@@ -41,6 +42,23 @@ TEST_F(QuickCreateTest, CleansTheNameAndRefusesDuplicates)
     create(std::nullopt); // cancelled
     EXPECT_EQ(folders.folders().size(), 1);
     EXPECT_EQ(interaction.beeps, 1);
+}
+
+// Whatever is typed, one folder is made directly inside the parent, never "." or "..", or the name is
+// refused with a line saying why.
+TEST_F(QuickCreateTest, HostileNamesBecomeOneFolderInsideTheParentOrAreRefused)
+{
+    testing::internal::CaptureStdout();
+    for (const QString& typed :
+         {QString("../.."), QString(" .. "), QString("."), QString::fromUtf16(u"a\0b\x1b[1m\u0085z", 9),
+          QString(128, u'é') /* 256 bytes */})
+        create(typed);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "❌ Create folder failed: File name too long\n");
+    EXPECT_EQ(interaction.beeps, 1);
+    const QStringList made{"-", "--", "..-..", "a-b-[1m-z"};
+    EXPECT_EQ(QDir(home.filePath("Desktop")).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
+              made);
+    EXPECT_EQ(folders.folders().size(), made.size());
 }
 
 TEST_F(QuickCreateTest, BeepsWhenTheFolderCannotBeMadeOrQuickCreateIsOff)

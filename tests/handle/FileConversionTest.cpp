@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -91,7 +92,11 @@ TEST_F(FileConversionTest, NothingIsWrittenForWhatCannotBeConverted)
         {"missing source", std::nullopt, "jpg pdf", unreadable},
         {"target folder missing", png, "jpg pdf png", unwritable},
     };
-    for (const auto& [what, bytes, formats, outcome] : cases) {
+    std::vector<std::tuple<const char*, std::optional<QByteArray>, const char*, PlaceResult>> all(
+        std::begin(cases), std::end(cases));
+    for (const auto& [what, bytes] : test::imagesOfAbsurdSize())
+        all.emplace_back(what, bytes, "jpg pdf", undecodable);
+    for (const auto& [what, bytes, formats, outcome] : all) {
         for (const QString& format : QString(formats).split(' ')) {
             SCOPED_TRACE(what + (" to " + format).toStdString());
             QFile::remove(in("source"));
@@ -152,6 +157,57 @@ TEST_F(FileConversionTest, AFailedWriteKeepsTheSourceAndLeavesNothing)
         EXPECT_EQ(outEntries(), "");
     }
     setrlimit(RLIMIT_FSIZE, &saved);
+}
+
+// A link named like a screenshot is never read through, moved or removed, and neither is what it
+// points at; a destination folder that is a link is a folder like any other.
+TEST_F(FileConversionTest, LinksAreNeitherFollowedNorMovedButALinkedFolderTakesFiles)
+{
+    const QByteArray png = picture(20, 10);
+    test::writeFile(m_dir.filePath("outside.png"), png);
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("real"));
+    const std::pair<const char*, QString> links[] = {
+        {"to a file outside", m_dir.filePath("outside.png")},
+        {"to a folder", m_dir.filePath("real")},
+        {"dangling", m_dir.filePath("missing.png")},
+        {"to itself", in("Screenshot.png")},
+    };
+    for (const auto& [what, pointsAt] : links) {
+        for (const QString format : {"png", "jpg", "pdf"}) {
+            SCOPED_TRACE(what + (" to " + format).toStdString());
+            ASSERT_EQ(
+                ::symlink(toNativePath(pointsAt).constData(), toNativePath(in("Screenshot.png")).constData()),
+                0);
+            EXPECT_EQ(convertAndPlace(in("Screenshot.png"), out("a." + format), format),
+                      PlaceResult::notRegularFile);
+            EXPECT_EQ(outEntries(), "");
+            ASSERT_EQ(::unlink(toNativePath(in("Screenshot.png")).constData()), 0) << "the link stays";
+        }
+    }
+    EXPECT_EQ(test::readFile(m_dir.filePath("outside.png")), png);
+
+    ASSERT_EQ(::symlink("../real", toNativePath(out("linked")).constData()), 0);
+    for (const QString format : {"png", "jpg", "pdf"}) {
+        test::writeFile(in("shot.png"), png);
+        EXPECT_EQ(convertAndPlace(in("shot.png"), out("linked/a." + format), format), PlaceResult::placed);
+        EXPECT_TRUE(QFileInfo(m_dir.filePath("real/a." + format)).isFile()) << format.toStdString();
+    }
+}
+
+// The temporary file of a long name is named after its start, cut between characters.
+TEST_F(FileConversionTest, TheTemporaryNameOfALongTargetIsCutBetweenCharacters)
+{
+    test::writeFile(in("shot.png"), picture(20, 10));
+    const QString target = out(u'x' + QString(120, u'é') + ".jpg"); // 245 bytes; é is two
+    QByteArray temporary;
+    PreparedPlacement prepared = prepareWrite(in("shot.png"), target, [&](int, QIODevice& output) {
+        temporary = outEntries();
+        return output.write("data") == 4;
+    });
+    EXPECT_TRUE(temporary.startsWith(toNativePath(QStringLiteral(".x") + QString(99, u'é') + ".quillary-")))
+        << temporary.data();
+    EXPECT_EQ(prepared.commit(target), PlaceResult::placed);
+    EXPECT_EQ(test::readFile(target), "data");
 }
 
 } // namespace

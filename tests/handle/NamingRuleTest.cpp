@@ -1,10 +1,14 @@
 #include "handle/NamingRule.h"
+#include "core/FileNames.h"
 #include "folders/FolderConfig.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 using namespace quillary;
 
@@ -33,6 +37,8 @@ TEST(NamingRuleTest, PicksTheFirstFreeExactlyRenderedNumber)
         {"a/b:c", false, "png", "", "", "a-b-c_001.png"},
         {QString::fromUtf16(u"Q\0x\n", 4), false, "png", "", "", "Q-x-_001.png"},
         {".q", false, "png", ".q_001.png", "", ".q_002.png"},
+        {"..", false, "png", "", "", "--_001.png"},
+        {"../../x", true, "pdf", "", "", "..-..-x_2026-12-05_001.pdf"},
     };
     for (const auto& [prefix, date, format, existing, reserved, expected] : cases) {
         SCOPED_TRACE(expected + (" among " + existing.left(60)).toStdString());
@@ -42,6 +48,40 @@ TEST(NamingRuleTest, PicksTheFirstFreeExactlyRenderedNumber)
         const QUrl url = nextFreeNumberedName(QUrl::fromLocalFile(dir.path()), {true, prefix, date, format},
                                               today, {dir.filePath(reserved)});
         EXPECT_EQ(url.toLocalFile(), dir.filePath(expected));
+    }
+}
+
+// However long the prefix, the name fits in a folder: the prefix is shortened between characters, the
+// date, number and extension stay whole, and the next number follows on from the shortened name.
+TEST(NamingRuleTest, ALongPrefixIsShortenedToANameTheFolderTakes)
+{
+    // Prefix, with date, format; each longer than a whole name may be.
+    const std::tuple<QString, bool, const char*> cases[] = {
+        {QString(300, u'a'), false, "png"},
+        {QString(250, u'a'), true, "jpg"},
+        {u'a' + QString(200, u'é'), true, "pdf"},
+        {QString(100, u'x') + QStringLiteral("📸").repeated(60), false, "png"},
+        {fromNativePath(QByteArray(300, '\xff')), false, "png"},
+    };
+    for (const auto& [prefix, date, format] : cases) {
+        SCOPED_TRACE(toNativePath(prefix).left(12).toHex().toStdString() + " " + format);
+        QTemporaryDir dir;
+        const NamingRule rule{true, prefix, date, format};
+        const auto next = [&] {
+            return QFileInfo(nextFreeNumberedName(QUrl::fromLocalFile(dir.path()), rule, today).toLocalFile())
+                .fileName();
+        };
+        const QString first = next();
+        const QString suffix = (date ? "_2026-12-05_" : "_") + QStringLiteral("%1.") + format;
+        ASSERT_TRUE(first.endsWith(suffix.arg("001"))) << first.toStdString();
+        const QString kept = first.chopped(suffix.arg("001").size());
+        EXPECT_TRUE(prefix.startsWith(kept) && !kept.isEmpty() && !kept.back().isHighSurrogate());
+        // Room for 18 digits, less what a character that did not fit whole leaves over.
+        EXPECT_LE(toNativePath(first).size(), 255 - 15);
+        EXPECT_GE(toNativePath(first).size(), 255 - 15 - 3);
+        test::writeFile(dir.filePath(first), {}); // the folder takes the name
+        EXPECT_EQ(next(), kept + suffix.arg("002"));
+        ::unlink(toNativePath(dir.filePath(first)).constData()); // Qt cannot remove a name that is not UTF-8
     }
 }
 

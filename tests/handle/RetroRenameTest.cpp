@@ -70,6 +70,18 @@ FolderConfig customFolder(const QString& name, const QString& prefix)
     return {QUuid::createUuid(), name, "Pictures/" + name, "folder", true, prefix, false, "png"};
 }
 
+// A prefix too long for a name is shortened as for a new screenshot, so the files are still renamed.
+TEST(RetroRenameTest, ALongPrefixIsShortenedToANameTheFolderTakes)
+{
+    QTemporaryDir dir;
+    make(dir.path(), {{"a.png", picture(8, 8, "png")}});
+    RetroRenameOptions options;
+    options.dateOf = [](const QString&) { return std::optional<QString>("2026-03-01"); };
+    renameExistingFiles(QUrl::fromLocalFile(dir.path()), QString(300, u'Q'), true, "png", options);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+              QStringList(QString(255 - 11 - 1 - 18 - 4, u'Q') + "_2026-03-01_001.png"));
+}
+
 TEST(RetroRenameBookTest, ChangeIsOfferedUntilCommittedAndAFolderKeepsOneJob)
 {
     FolderConfig work = customFolder("Work", "Quil");

@@ -59,4 +59,29 @@ QByteArray encoded(const QImage& image, const char* format)
     return buffer.data();
 }
 
+std::vector<std::pair<const char*, QByteArray>> imagesOfAbsurdSize()
+{
+    const auto png = [](quint32 width, quint32 height, const char* depthAndColour) {
+        const QByteArray header =
+            bigEndian32(width) + bigEndian32(height) + depthAndColour + QByteArray(3, '\0');
+        return pngStart(header) + pngChunk("tEXt", QByteArray("Software\0gnome-screenshot", 25)) +
+               pngChunk("IDAT", zlibStream(QByteArray(4096, '\0'))) + pngChunk("IEND", {});
+    };
+    const auto jpeg = [](quint16 width, quint16 height) {
+        QByteArray file = encoded(pattern(QImage::Format_RGB32, 16, 16), "jpeg");
+        const qsizetype frame = file.indexOf("\xff\xc0"); // length, precision, then height and width
+        file.replace(frame + 5, 4, bigEndian32(quint32(height) << 16 | width));
+        return file;
+    };
+    return {
+        {"PNG of 100,000 x 100,000", png(100'000, 100'000, "\x08\x06")},
+        {"PNG one pixel wider than the side cap", png(32'769, 1, "\x08\x02")},
+        {"PNG of 2^31-1 x 2^31-1", png(0x7fffffff, 0x7fffffff, "\x08\x06")},
+        {"PNG of 30,000 x 30,000", png(30'000, 30'000, "\x08\x06")},
+        {"16-bit PNG of 16,384 x 16,384 (2 GiB decoded)", png(16'384, 16'384, "\x10\x06")},
+        {"JPEG of 65,535 x 65,535", jpeg(65'535, 65'535)},
+        {"JPEG of 30,000 x 30,000", jpeg(30'000, 30'000)},
+    };
+}
+
 } // namespace quillary::test

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <utility>
+#include <vector>
+
 namespace quillary::test {
 
 QByteArray bigEndian32(quint32 value);
@@ -18,5 +21,8 @@ QByteArray tinyPng(const QByteArray& beforeData = {}, const QByteArray& afterDat
 QImage pattern(QImage::Format format, int width, int height);
 // `image` in the file format Qt names `format`.
 QByteArray encoded(const QImage& image, const char* format);
+// Whole, well-formed PNG and JPEG files whose headers claim sizes past the decoding caps (100,000 ×
+// 100,000 and others), with a few bytes of pixel data; each PNG says it is a screen capture.
+std::vector<std::pair<const char*, QByteArray>> imagesOfAbsurdSize();
 
 } // namespace quillary::test

@@ -87,6 +87,24 @@ bool isDimmedTo(QWidget* widget, qreal opacity)
     return !widget->isEnabled() && effect && qFuzzyCompare(effect->opacity(), opacity);
 }
 
+// A list far longer than anyone keeps by hand shows 200 rows and a line saying how many are left out.
+TEST_F(FoldersPageTest, ALongListShowsTwoHundredRowsAndHowManyAreLeftOut)
+{
+    QStringList names;
+    for (int i = 0; i < 1000; ++i)
+        names << QString::number(i);
+    open(names, "Created");
+    ASSERT_EQ(page->rows().size(), 200);
+    EXPECT_EQ(page->rows().last()->folder().name, "199");
+    const QLabel* more = page->findChild<QLabel*>("moreFolders");
+    ASSERT_NE(more, nullptr);
+    EXPECT_TRUE(more->isVisible());
+    EXPECT_EQ(more->text(), "800 more folders not shown");
+    store.setText(prefs::activeTab, "Default"); // a short list: nothing left out
+    EXPECT_LT(page->rows().size(), 200);
+    EXPECT_FALSE(more->isVisible());
+}
+
 TEST_F(FoldersPageTest, ClickedRowBecomesTheAutoMoveDestinationAndTheOffModeDisablesThePage)
 {
     open({}, "unknown");

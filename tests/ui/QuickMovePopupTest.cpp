@@ -5,6 +5,7 @@
 #include "ui/Thumbnail.h"
 
 #include "support/Fakes.h"
+#include "support/TestImages.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +106,25 @@ TEST_F(QuickMovePopupTest, FoldersInRowsOfThreeWhoseButtonsActOnceTheDoubleClick
     EXPECT_NE(buttons[4]->text(), names[4]) << "long names are elided";
 }
 
+// A list far longer than anyone keeps by hand gets thirty buttons and a line saying how many are left out.
+TEST_F(QuickMovePopupTest, ALongListShowsThirtyButtonsAndHowManyAreLeftOut)
+{
+    for (const int count : {30, 31, 1000}) {
+        QStringList names;
+        for (int i = 0; i < count; ++i)
+            names << QString::number(i);
+        const QList<FolderConfig> folders = saveNamed(names);
+        const auto popup = makePopup();
+        const QList<QPushButton*> buttons = popup->findChildren<QPushButton*>("folderButton");
+        ASSERT_EQ(buttons.size(), 30) << count;
+        EXPECT_EQ(buttons.last()->property("folderID"), folders[29].idText());
+        const QLabel* more = popup->findChild<QLabel*>("moreFolders");
+        EXPECT_EQ(more ? more->text() : QString(), count == 30   ? ""
+                                                   : count == 31 ? "1 more folder not shown"
+                                                                 : "970 more folders not shown");
+    }
+}
+
 TEST_F(QuickMovePopupTest, ThumbnailIsACentredCropOnlyForImagesThatDecode)
 {
     const std::tuple<const char*, QSize, int> cases[] = {{"wide.png", {300, 100}, 80},
@@ -127,7 +147,18 @@ TEST_F(QuickMovePopupTest, ThumbnailIsACentredCropOnlyForImagesThatDecode)
     ASSERT_TRUE(test::waitUntil([&] { return !thumbnail->pixmap().isNull(); }));
     EXPECT_EQ(thumbnail->pixmap().deviceIndependentSize(), QSizeF(80, 80));
     test::writeFile(home.filePath("notes.png"), "not an image at all");
+    // A link in a screenshot's place is not read through.
+    ASSERT_TRUE(QFile::link(home.filePath("wide.png"), home.filePath("link.png")));
+    EXPECT_TRUE(decodeThumbnail(home.filePath("link.png"), 80).isNull());
+    EXPECT_EQ(makePopup(home.filePath("link.png"))->findChild<QLabel*>("thumbnail"), nullptr);
     EXPECT_EQ(makePopup(home.filePath("notes.png"))->findChild<QLabel*>("thumbnail"), nullptr);
+
+    // A header that claims a size past the caps: no slot at all, and nothing decoded.
+    for (const auto& [what, bytes] : test::imagesOfAbsurdSize()) {
+        test::writeFile(home.filePath("absurd.png"), bytes);
+        EXPECT_TRUE(decodeThumbnail(home.filePath("absurd.png"), 80).isNull()) << what;
+        EXPECT_EQ(makePopup(home.filePath("absurd.png"))->findChild<QLabel*>("thumbnail"), nullptr) << what;
+    }
 
     // A header that reads but pixel data that does not: the slot goes away again.
     const QByteArray png = test::readFile(home.filePath("wide.png"));

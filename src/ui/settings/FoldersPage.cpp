@@ -36,6 +36,8 @@ namespace quillary {
 namespace {
 
 constexpr int kListHeight = 380;
+// Far more rows than anyone keeps by hand; a list that grew beyond them shows how many are left out.
+constexpr qsizetype kMaxRows = 200;
 
 // The list's backdrop: a faint fill of the control background, rounded, with a hairline border.
 class ListFrame final : public QWidget {
@@ -261,6 +263,11 @@ FoldersPage::FoldersPage(SettingsView& view)
     // The list is as tall as its rows, up to its limit; an editor opening or closing changes that.
     m_rowsHost->installEventFilter(this);
     listRows->addWidget(m_scroll);
+    m_moreRows = secondaryLabel(QString(), 11, QFont::Normal, list);
+    m_moreRows->setObjectName(QStringLiteral("moreFolders"));
+    m_moreRows->setAlignment(Qt::AlignCenter);
+    m_moreRows->hide();
+    listRows->addWidget(m_moreRows);
     page->addWidget(list);
 
     connect(m_tabs, &SegmentedControl::activated, this,
@@ -330,10 +337,15 @@ void FoldersPage::refreshRows()
     // A folder that keeps its row keeps the row's state and whatever has the keyboard focus in it.
     QList<FolderRow*> previous = m_rows;
     QList<FolderRow*> shown;
+    qsizetype left = 0;
     for (qsizetype i = 0; i < folders.size(); ++i) {
         const FolderConfig& folder = folders[i];
         if (isStandardFolderName(folder.name) != standardList)
             continue;
+        if (shown.size() == kMaxRows) {
+            ++left;
+            continue;
+        }
         const auto kept = std::find_if(previous.begin(), previous.end(),
                                        [&folder](FolderRow* row) { return row->folder().id == folder.id; });
         FolderRow* row = nullptr;
@@ -361,6 +373,8 @@ void FoldersPage::refreshRows()
         }
     }
     m_rows = shown;
+    m_moreRows->setText(QStringLiteral("%1 more folder%2 not shown").arg(left).arg(left == 1 ? "" : "s"));
+    m_moreRows->setVisible(left > 0);
     m_emptyState->setVisible(shown.isEmpty());
     m_scroll->setVisible(!shown.isEmpty());
     fitListHeight();

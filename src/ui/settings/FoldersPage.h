@@ -8,6 +8,7 @@
 #include <functional>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
@@ -30,7 +31,8 @@ FolderTab folderTabFromValue(const QString& value);
 // The settings window's Folders page: the standard or the custom folders, one row each, where the
 // selected one is the auto-move destination; the form that creates a custom folder; each custom
 // folder's rule editor and its move to the Trash. The page is disabled while screenshot handling is
-// off. It follows the stored list, the selection and the tab as they change.
+// off. It follows the stored list, the selection and the tab as they change. A list shows at most 200
+// rows; the label "moreFolders" under it says how many more there are.
 class FoldersPage final : public QWidget {
     Q_OBJECT
 
@@ -76,6 +78,7 @@ private:
     QScrollArea* m_scroll;
     QWidget* m_rowsHost;
     QVBoxLayout* m_rowsLayout;
+    QLabel* m_moreRows; // "moreFolders": how many folders past the row cap are not shown
     QList<FolderRow*> m_rows;
 };
 
