@@ -1,9 +1,14 @@
 // The free-number search in a folder already holding Quil_001.png … Quil_10000.png, compared in the
-// same binary with probing one name at a time and with the bare directory listings it could use.
+// same binary with probing one name at a time and with the bare directory listings it could use; and
+// the whole move of one screenshot into that folder under the next number, as the dispatcher has
+// ScreenshotMover do it, beside one readdir pass of the folder.
+#include "BenchReport.h"
 #include "handle/NamingRule.h"
+#include "handle/ScreenshotMover.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +23,7 @@ using namespace quillary;
 namespace {
 
 constexpr int fileCount = 10'000;
+constexpr double maxMoveRatio = 1.5;
 const NamingRule rule{true, QStringLiteral("Quil"), false, QStringLiteral("png")};
 
 QString numberedName(int n)
@@ -108,6 +114,57 @@ void ListWithStdFilesystem(benchmark::State& state)
 }
 BENCHMARK(ListWithStdFilesystem)->Unit(benchmark::kMillisecond);
 
+// From the call to the finished signal: the name (one listing), the rename into the folder and its
+// sync, the hand-over to the worker and back.
+void MoveOneRenamedScreenshot(benchmark::State& state)
+{
+    const QUrl destination = QUrl::fromLocalFile(folder().dir.path());
+    const QString placed = folder().dir.filePath(numberedName(fileCount + 1));
+    QTemporaryDir watched(folder().dir.path() + QStringLiteral("-watched-XXXXXX")); // same filesystem
+    const QString source = watched.filePath(QStringLiteral("Screenshot new.png"));
+    ScreenshotMover mover;
+    int finished = 0;
+    QObject::connect(&mover, &ScreenshotMover::moveFinished, [&] { ++finished; });
+    for (auto _ : state) {
+        state.PauseTiming();
+        QFile::remove(placed);
+        QFile file(source);
+        const bool written = file.open(QIODevice::WriteOnly) && file.write("\x89PNG\r\n\x1a\n", 8) == 8;
+        file.close();
+        state.ResumeTiming();
+        mover.moveScreenshot(source, destination, rule);
+        mover.waitForDone();
+        QCoreApplication::sendPostedEvents(&mover);
+        if (!written) {
+            state.SkipWithError("cannot write the screenshot");
+            break;
+        }
+    }
+    if (!QFile::exists(placed) || finished != state.iterations())
+        state.SkipWithError("the screenshot was not moved under the next number");
+    QFile::remove(placed);
+}
+BENCHMARK(MoveOneRenamedScreenshot)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    bench::TimeCollector times;
+    benchmark::RunSpecifiedBenchmarks(&times);
+    benchmark::Shutdown();
+    const double move = times.ms("MoveOneRenamedScreenshot/real_time");
+    const double listing = times.ms("ListWithReaddir/decode:0");
+    if (move >= 0 && listing >= 0) {
+        const double ratio = move / listing;
+        bench::report(bench::format("move of one screenshot, renamed, into a %d-file folder", fileCount),
+                      bench::format("%.2f ms, %.2fx one readdir pass (%.2f ms)", move, ratio, listing),
+                      bench::format("<= %.1fx", maxMoveRatio), "one readdir pass of the folder",
+                      ratio <= maxMoveRatio);
+    }
+    return 0;
+}

@@ -1,15 +1,15 @@
-# Sourced by the run-*.sh scripts. Builds one benchmark target (into the bench preset's folder, or
-# into BUILD_DIR with the same settings) and sets BUILD_DIR.
+# shellcheck shell=bash
+# Sourced by the run-*.sh scripts. build_bench TARGET...: builds benchmark targets (into the bench
+# preset's folder, or into BUILD_DIR with the same settings) and sets BUILD_DIR.
 build_bench() {
-  local target=$1
   if [ -n "${BUILD_DIR:-}" ]; then
     cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLARY_BUILD_TESTS=OFF \
       -DQUILLARY_BUILD_BENCHMARKS=ON >/dev/null
-    cmake --build "$BUILD_DIR" --target "$target" -- -j2
+    cmake --build "$BUILD_DIR" --target "$@" -- -j2
   else
     BUILD_DIR=build/bench
     cmake --preset bench >/dev/null
-    cmake --build --preset bench --target "$target" -- -j2
+    cmake --build --preset bench --target "$@" -- -j2
   fi
 }
 
@@ -29,4 +29,20 @@ median_ms() {
     times+=("$(echo "$end - $start" | awk '{ print ($1 - $3) * 1000 }')")
   done
   printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END { printf "%.1f\n", t[int((NR + 1) / 2)] }'
+}
+
+# verdict VALUE OP TARGET: "met" when VALUE OP TARGET holds (OP: <, <=, >= or >), else "MISSED".
+verdict() {
+  awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN {
+    ok = op == "<" ? v < t : op == "<=" ? v <= t : op == ">=" ? v >= t : v > t
+    print (ok ? "met" : "MISSED")
+  }'
+}
+
+# report FIGURE VALUE TARGET REFERENCE VERDICT: one figure beside its target and what it is measured
+# against, printed as the benchmark programs print theirs (bench/BenchReport.h), and appended as a
+# tab-separated line to the file BENCH_SUMMARY names, when it names one (bench/run-all.sh's table).
+report() {
+  printf '%s: %s (target %s; reference: %s): %s\n' "$1" "$2" "$3" "$4" "$5"
+  if [ -n "${BENCH_SUMMARY:-}" ]; then printf '%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" "$5" >>"$BENCH_SUMMARY"; fi
 }

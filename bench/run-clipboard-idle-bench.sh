@@ -6,12 +6,12 @@
 #   clipboard saving on, idle   < 0.2 % of one core, and no growth in memory
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/common.sh
 
 SECONDS_PER_RUN=${IDLE_SECONDS:-60}
 ((SECONDS_PER_RUN > 0)) || { echo "run-clipboard-idle-bench: IDLE_SECONDS must be positive" >&2; exit 2; }
-cmake --preset default >/dev/null
-cmake --build --preset default --target quillary -- -j2 >/dev/null
-binary=$PWD/build/default/src/quillary
+build_bench quillary >/dev/null || { echo "run-clipboard-idle-bench: the build failed" >&2; exit 1; }
+binary=$PWD/$BUILD_DIR/src/quillary
 command -v Xvfb >/dev/null || { echo "run-clipboard-idle-bench: Xvfb is missing" >&2; exit 1; }
 
 work=$(mktemp -d build/clipboard-idle.XXXXXX)
@@ -55,9 +55,8 @@ measure() {
 
 read -r on_cpu on_rss0 on_rss1 < <(measure on)
 read -r off_cpu off_rss0 off_rss1 < <(measure off)
-verdict() { if awk "BEGIN { exit !($1) }"; then echo met; else echo MISSED; fi; }
-printf 'idle over %d s, clipboard saving on:  %6.3f %% of one core (target < 0.2 %%: %s); RSS %d -> %d KiB (growth: %s)\n' \
-  "$SECONDS_PER_RUN" "$on_cpu" "$(verdict "$on_cpu < 0.2")" "$on_rss0" "$on_rss1" \
-  "$(verdict "$on_rss1 <= $on_rss0")"
-printf 'idle over %d s, clipboard saving off: %6.3f %% of one core; RSS %d -> %d KiB\n' \
-  "$SECONDS_PER_RUN" "$off_cpu" "$off_rss0" "$off_rss1"
+report "idle CPU over $SECONDS_PER_RUN s, clipboard saving on" "$on_cpu % of one core (off: $off_cpu %)" \
+  "< 0.2 %" "the same run with clipboard saving off" "$(verdict "$on_cpu" '<' 0.2)"
+report "idle memory over $SECONDS_PER_RUN s, clipboard saving on" \
+  "RSS $on_rss0 -> $on_rss1 KiB (off: $off_rss0 -> $off_rss1 KiB)" "no growth" \
+  "the same run with clipboard saving off" "$(verdict "$on_rss1" '<=' "$on_rss0")"

@@ -62,12 +62,14 @@ memory_ratio=${memory##* }
 
 echo
 echo "== results (median wall times)"
-verdict() { awk -v v="$1" -v max="$2" 'BEGIN { print (v <= max ? "met" : "MISSED") }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 r=$(ratio "$ours_5k" "$vips_5k")
-printf '5k PNG->JPEG: ours %s ms, vips %s ms: %sx (target <= 1.0: %s)\n' "$ours_5k" "$vips_5k" "$r" "$(verdict "$r" 1.0)"
+report "5k PNG->JPEG" "ours $ours_5k ms, vips $vips_5k ms: ${r}x" "<= 1.0x" vips "$(verdict "$r" '<=' 1.0)"
 r=$(ratio "$ours_5k" "$magick_5k")
-printf '5k PNG->JPEG: ours %s ms, ImageMagick %s ms: %sx (target <= 0.6: %s)\n' "$ours_5k" "$magick_5k" "$r" "$(verdict "$r" 0.6)"
-printf 'peak memory: %sx the decoded image (target <= 2.5: %s)\n' "$memory_ratio" "$(verdict "$memory_ratio" 2.5)"
+report "5k PNG->JPEG" "ours $ours_5k ms, ImageMagick $magick_5k ms: ${r}x" "<= 0.6x" ImageMagick \
+  "$(verdict "$r" '<=' 0.6)"
+report "peak memory of one conversion" "${memory_ratio}x the decoded image" "<= 2.5x" "the decoded image" \
+  "$(verdict "$memory_ratio" '<=' 2.5)"
 r=$(ratio "$ours_batch" "$vips_batch")
-printf '200 screenshots: ours %s ms, vips loop %s ms: %sx (target <= 0.5: %s)\n' "$ours_batch" "$vips_batch" "$r" "$(verdict "$r" 0.5)"
+report "200 screenshots auto-moved to JPEG" "ours $ours_batch ms, vips loop $vips_batch ms: ${r}x" "<= 0.5x" \
+  "a shell loop of vips copy" "$(verdict "$r" '<=' 0.5)"

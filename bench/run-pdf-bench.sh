@@ -69,14 +69,12 @@ done <"$OUT/written.tsv"
 
 echo
 echo "== results (median wall times; ours in-process, img2pdf a whole run; img2pdf refuses alpha)"
-verdict() { awk -v v="$1" -v max="$2" 'BEGIN { print (v <= max ? "met" : "MISSED") }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 for name in 5k retina fhd; do
   ours=$(ours_ms "$name")
   theirs=$(median_ms img2pdf "$IMAGES/$name.png" -o "$OUT/img2pdf.pdf")
   r=$(ratio "$ours" "$theirs")
-  printf '%s PNG->PDF: ours %s ms, img2pdf %s ms: %sx (target <= 0.1: %s)\n' \
-    "$name" "$ours" "$theirs" "$r" "$(verdict "$r" 0.1)"
+  report "$name PNG->PDF" "ours $ours ms, img2pdf $theirs ms: ${r}x" "<= 0.1x" img2pdf "$(verdict "$r" '<=' 0.1)"
 done
-printf 'window capture with alpha PNG->PDF: ours %s ms (no reference)\n' "$(ours_ms window-rgba)"
-printf 'lossless, every image: %s\n' "$lossless"
+report "window capture with alpha PNG->PDF" "ours $(ours_ms window-rgba) ms" - "- (img2pdf refuses alpha)" -
+report "PDF lossless, every image" "pdfimages gives back the PNG's pixels" "all" pdfimages "$lossless"

@@ -70,10 +70,11 @@ read -r load _ </proc/loadavg
 echo
 echo "== results (medians of $RUNS runs; load average after: $load)"
 echo "parallel run: $files JPEGs, identical to the one-thread run: $same"
-verdict() { awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN { ok = op == ">=" ? v >= t : op == "<=" ? v <= t : v < t; print (ok ? "met" : "MISSED") }'; }
 speedup=$(awk -v a="$s" -v b="$p" 'BEGIN { printf "%.2f", a / b }')
-printf 'parallel %s s vs one thread %s s: %sx faster (target >= 1.8: %s)\n' "$p" "$s" "$speedup" "$(verdict "$speedup" '>=' 1.8)"
+report "renaming 200 PNG->JPEG, every core" "$p s vs one thread $s s: ${speedup}x faster" ">= 1.8x faster" \
+  "the same code on one thread" "$(verdict "$speedup" '>=' 1.8)"
 ratio=$(awk -v a="$p" -v b="$m" 'BEGIN { printf "%.2f", a / b }')
-printf 'parallel %s s vs mogrify %s s: %sx (target <= 0.4: %s)\n' "$p" "$m" "$ratio" "$(verdict "$ratio" '<=' 0.4)"
+report "renaming 200 PNG->JPEG, every core" "$p s vs mogrify $m s: ${ratio}x" "<= 0.4x" mogrify \
+  "$(verdict "$ratio" '<=' 0.4)"
 peak_mb=$(awk -v k="$peak_kb" 'BEGIN { printf "%.0f", k / 1024 }')
-printf 'peak memory of the parallel run: %s MB (target < 300: %s)\n' "$peak_mb" "$(verdict "$peak_mb" '<' 300)"
+report "peak memory of the parallel rename" "$peak_mb MB" "< 300 MB" - "$(verdict "$peak_mb" '<' 300)"

@@ -81,10 +81,10 @@ rss_mb() { awk '/^VmRSS/ { printf "%.1f\n", $2 / 1024 }' "/proc/$1/status"; }
 start_once "$quillary"; sleep 5; q_rss=$(rss_mb "$pid"); stop_it
 start_once "$minimal"; sleep 5; m_rss=$(rss_mb "$pid"); stop_it
 
-verdict() { awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN { ok = op == "<" ? v < t : v <= t; print ok ? "met" : "MISSED" }'; }
 ratio=$(awk -v a="$q" -v b="$m" 'BEGIN { printf "%.2f", a / b }')
 echo "== results (medians of $RUNS runs each; load average after: $(cut -d' ' -f1 /proc/loadavg))"
-printf 'start-up to the tray icon: ours %s ms (target < 300: %s), minimal tray program %s ms: %sx (target <= 1.5: %s)\n' \
-  "$q" "$(verdict "$q" '<' 300)" "$m" "$ratio" "$(verdict "$ratio" '<=' 1.5)"
-printf 'idle resident memory: ours %s MB (target < 40: %s), minimal tray program %s MB\n' \
-  "$q_rss" "$(verdict "$q_rss" '<' 40)" "$m_rss"
+report "start-up to the tray icon" "$q ms" "< 300 ms" - "$(verdict "$q" '<' 300)"
+report "start-up to the tray icon" "ours $q ms, minimal tray program $m ms: ${ratio}x" "<= 1.5x" \
+  "the minimal tray program" "$(verdict "$ratio" '<=' 1.5)"
+report "idle resident memory" "ours $q_rss MB, minimal tray program $m_rss MB" "< 40 MB" \
+  "the minimal tray program" "$(verdict "$q_rss" '<' 40)"

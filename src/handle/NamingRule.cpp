@@ -5,7 +5,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
-#include <unordered_set>
+#include <vector>
 
 namespace quillary {
 namespace {
@@ -61,12 +61,11 @@ private:
 // Adds the numbers taken by entries of `directory`, whatever their kind (a dangling symlink too).
 // A folder that cannot be listed adds nothing: a missing one is created by the caller, and in any
 // other case the move refuses to replace what it finds, so a wrong guess loses no file.
-void addListedNumbers(const QString& directory, const NumberedNameMatcher& matcher,
-                      std::unordered_set<qint64>& used)
+void addListedNumbers(const QString& directory, const NumberedNameMatcher& matcher, std::vector<qint64>& used)
 {
     forEachEntryName(directory, [&](QByteArrayView name) {
         if (const qint64 number = matcher.numberOf(name))
-            used.insert(number);
+            used.push_back(number);
     });
 }
 
@@ -96,6 +95,12 @@ NamingRule effectiveNamingRule(const FolderConfig& folder, const NamingRule& glo
 QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, const QDate& today,
                           const QSet<QString>& reservedPaths)
 {
+    return nextFreeNumberedNames(targetDirectory, rule, today, 1, reservedPaths).value(0);
+}
+
+QList<QUrl> nextFreeNumberedNames(const QUrl& targetDirectory, const NamingRule& rule, const QDate& today,
+                                  qsizetype count, const QSet<QString>& reservedPaths)
+{
     // A separator or control character in the prefix would put the file in another folder, cut its
     // name short or fail the move; so would a name too long for the folder.
     const QString extension = rule.fileFormat.toLower();
@@ -105,20 +110,34 @@ QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, c
     if (directory.isEmpty())
         return {}; // not a local file URL
 
-    std::unordered_set<qint64> used;
+    std::vector<qint64> used;
     addListedNumbers(directory, matcher, used);
     const QString directoryPrefix = joinPath(directory, QString());
     for (const QString& path : reservedPaths) {
         if (!path.startsWith(directoryPrefix))
             continue;
         if (const qint64 number = matcher.numberOf(toNativePath(path.sliced(directoryPrefix.size()))))
-            used.insert(number);
+            used.push_back(number);
     }
 
+    // At most used.size() of the numbers 1 … used.size() + count are taken, so the first `count` free
+    // ones are among them: a bitmap of that range answers, at a fraction of a hash set's cost.
+    const qint64 last = qint64(used.size()) + count;
+    std::vector<bool> taken(std::size_t(last) + 1);
+    for (const qint64 number : used) {
+        if (number <= last)
+            taken[std::size_t(number)] = true;
+    }
+    // Each name given out counts as reserved for the next: the search goes on above it.
+    QList<QUrl> names;
+    names.reserve(count);
     qint64 number = 1;
-    while (used.contains(number))
-        ++number;
-    return QUrl::fromLocalFile(joinPath(directory, matcher.render(number)));
+    for (qsizetype i = 0; i < count; ++i, ++number) {
+        while (taken[std::size_t(number)])
+            ++number;
+        names.append(QUrl::fromLocalFile(joinPath(directory, matcher.render(number))));
+    }
+    return names;
 }
 
 } // namespace quillary

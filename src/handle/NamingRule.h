@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QUrl>
@@ -36,5 +37,11 @@ QString numberedNameBase(const QString& prefix, const QString& date, const QStri
 // still in progress). Lists the folder once. A URL that is not a local file gives an empty URL.
 QUrl nextFreeNumberedName(const QUrl& targetDirectory, const NamingRule& rule, const QDate& today,
                           const QSet<QString>& reservedPaths = {});
+
+// The `count` names that as many calls of nextFreeNumberedName would give one after another, each
+// name reserved before the next call; the folder is listed once for all of them. Empty for a URL
+// that is not a local file.
+QList<QUrl> nextFreeNumberedNames(const QUrl& targetDirectory, const NamingRule& rule, const QDate& today,
+                                  qsizetype count, const QSet<QString>& reservedPaths = {});
 
 } // namespace quillary

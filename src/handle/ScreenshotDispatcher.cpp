@@ -48,6 +48,17 @@ ScreenshotDispatcher::ScreenshotDispatcher(FolderStore& folders, OwnOutputs& own
 
 void ScreenshotDispatcher::handleNewScreenshots(const QStringList& paths)
 {
+    const Preferences& store = m_folders.preferences();
+    if (!store.boolValue(prefs::showPopup) && store.boolValue(prefs::autoMove)) {
+        // The whole scan at once: the folder's free numbers are looked up once, not per screenshot.
+        if (const auto folder = m_folders.find(store.textValue(prefs::selectedFolderID))) {
+            QList<QUrl> files;
+            for (const QString& path : paths)
+                files.append(QUrl::fromLocalFile(path));
+            moveScreenshots(files, *folder);
+        }
+        return;
+    }
     bool queuedAny = false;
     for (const QString& path : paths)
         queuedAny = handleNewScreenshot(QUrl::fromLocalFile(path)) || queuedAny;
@@ -76,12 +87,22 @@ bool ScreenshotDispatcher::handleNewScreenshot(const QUrl& file)
 
 void ScreenshotDispatcher::moveScreenshot(const QUrl& file, const FolderConfig& folder)
 {
-    const std::optional<QString> renamedTo =
-        m_mover.moveScreenshot(file.toLocalFile(), configDirectoryURL(folder),
-                               effectiveNamingRule(folder, globalNamingRule(m_folders.preferences())));
+    moveScreenshots({file}, folder);
+}
+
+void ScreenshotDispatcher::moveScreenshots(const QList<QUrl>& files, const FolderConfig& folder)
+{
+    QStringList sources;
+    for (const QUrl& file : files)
+        sources.append(file.toLocalFile());
+    const QList<std::optional<QString>> renamedTo =
+        m_mover.moveScreenshots(sources, configDirectoryURL(folder),
+                                effectiveNamingRule(folder, globalNamingRule(m_folders.preferences())));
     // Our own output must never be taken for a new screenshot, even before it exists.
-    if (renamedTo)
-        m_ownOutputs.add(*renamedTo);
+    for (const std::optional<QString>& target : renamedTo) {
+        if (target)
+            m_ownOutputs.add(*target);
+    }
 }
 
 void ScreenshotDispatcher::popupMove(const QUrl& file, const QString& folderID)

@@ -56,6 +56,7 @@ signals:
     void queueHeadChanged();
 
 private:
+    void moveScreenshots(const QList<QUrl>& files, const FolderConfig& folder);
     void advanceQueue();
 
     FolderStore& m_folders;

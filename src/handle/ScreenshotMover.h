@@ -3,9 +3,11 @@
 #include "handle/FileConversion.h"
 #include "handle/NamingRule.h"
 
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QThreadPool>
 #include <QUrl>
 
@@ -35,6 +37,10 @@ public:
     // up in a watched folder; nothing when the file keeps its name.
     std::optional<QString> moveScreenshot(const QString& source, const QUrl& targetDirectory,
                                           const NamingRule& rule);
+    // moveScreenshot for each of `sources`, in their order, into one folder by one rule; the folder
+    // is created and listed once for all of them. One returned entry per source.
+    QList<std::optional<QString>> moveScreenshots(const QStringList& sources, const QUrl& targetDirectory,
+                                                  const NamingRule& rule);
 
     // Blocks until every move started so far has finished.
     void waitForDone();
