@@ -4,6 +4,7 @@
 // input is made right before most of the readers see it, or nearly every input would stop at the
 // first CRC check.
 #include "FuzzSupport.h"
+#include "core/FileNames.h"
 #include "detect/PngScreenCaptureFlag.h"
 #include "imaging/FileBytes.h"
 #include "imaging/ImageLimits.h"
@@ -11,7 +12,7 @@
 #include "imaging/PngRowReader.h"
 #include "imaging/ZlibStreams.h"
 
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -124,8 +125,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const int fd = memfd_create("png", MFD_CLOEXEC);
-    static const QString fdPath = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    // A real file: the readers refuse to follow links, as /proc/self/fd/N would be.
+    static const QString fdPath = fuzz::scratchFolder() + QStringLiteral("/input.png");
+    static const int fd = ::open(toNativePath(fdPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     FUZZ_CHECK(fd >= 0);
     const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
     // The same bytes with more after them, to see what can and cannot change when a file grows.
