@@ -16,6 +16,8 @@ packages=(
     # the Debian package: dpkg-shlibdeps finds its libraries (CPack asks `file` which files are
     # programs); the test validates its metainfo and renders its man page
     dpkg-dev file appstream man-db
+    # …and starts it from its desktop entries as a desktop does
+    libglib2.0-bin
     # faults: prlimit, setpriv and unshare (util-linux), mount for a small tmpfs, strace to kill a
     # process at an exact system call
     util-linux mount strace

@@ -134,6 +134,32 @@ else
     pid=
 fi
 
+# The menu entry (Exec found on PATH) and the autostart entry start the installed program as a
+# desktop does, through GLib's launcher; the running program then answers --quit.
+launched_by() {
+    local entry=$1 log=$work/launched.log answer
+    env -i HOME="$home" PATH="$root/usr/bin:/usr/bin:/bin" XDG_RUNTIME_DIR="$work/run" \
+        QT_QPA_PLATFORM=offscreen gio launch "$entry" >"$log" 2>&1 || { fail "gio cannot launch $entry: $(cat "$log")"; return; }
+    for _ in $(seq 100); do
+        grep -q ' — access: ' "$log" && break
+        sleep 0.1
+    done
+    grep -q ' — access: ' "$log" || fail "$entry did not start the program: $(cat "$log")"
+    answer=$("${run[@]}" --quit 2>&1)
+    [[ $answer != *"Not running"* ]] || fail "$entry started no program that --quit could reach"
+    for _ in $(seq 100); do
+        "${run[@]}" --quit 2>&1 | grep -q "Not running" && return
+        sleep 0.1
+    done
+    fail "the program $entry started did not quit"
+}
+if command -v gio >/dev/null; then
+    launched_by "$desktop"
+    [[ -f $entry ]] && launched_by "$entry"
+else
+    fail "gio is not installed (scripts/setup.sh installs libglib2.0-bin)"
+fi
+
 # apt finds every dependency among the packages it knows (installed or listed), without installing.
 if command -v apt-get >/dev/null; then
     apt-get install --simulate "$deb" >"$work/apt.log" 2>&1 ||
