@@ -46,3 +46,15 @@ report() {
   printf '%s: %s (target %s; reference: %s): %s\n' "$1" "$2" "$3" "$4" "$5"
   if [ -n "${BENCH_SUMMARY:-}" ]; then printf '%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" "$5" >>"$BENCH_SUMMARY"; fi
 }
+
+# start_xvfb WORK: a private 1920x1080 Xvfb display; exports DISPLAY and appends the server's pid to
+# the caller's array `pids`.
+start_xvfb() {
+  local fd
+  exec {fd}>"$1/display"
+  Xvfb -displayfd "$fd" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  exec {fd}>&-
+  until [[ -s "$1/display" ]]; do sleep 0.1; done
+  export DISPLAY=:$(head -n1 "$1/display")
+}

@@ -18,12 +18,8 @@ command -v Xvfb >/dev/null || { echo "run-clipboard-idle-bench: Xvfb is missing"
 work=$(mktemp -d build/clipboard-idle.XXXXXX)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-exec {fd}>"$work/display"
-Xvfb -displayfd "$fd" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-exec {fd}>&-
-until [[ -s "$work/display" ]]; do sleep 0.1; done
-display=:$(head -n1 "$work/display")
+start_xvfb "$work"
+display=$DISPLAY
 
 ticks_per_second=$(getconf CLK_TCK)
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }

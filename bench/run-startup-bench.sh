@@ -22,12 +22,7 @@ minimal=$PWD/$BUILD_DIR/bench/minimal_tray
 work=$(mktemp -d build/startup-bench.XXXXXX)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-exec {fd}>"$work/display"
-Xvfb -displayfd "$fd" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-exec {fd}>&-
-until [[ -s "$work/display" ]]; do sleep 0.1; done
-export DISPLAY=:$(head -n1 "$work/display")
+start_xvfb "$work"
 eval "$(dbus-launch --sh-syntax)"
 pids+=("$DBUS_SESSION_BUS_PID")
 status-notifier-watcher >/dev/null 2>&1 &
