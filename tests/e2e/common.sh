@@ -136,3 +136,20 @@ card_buttons() {
                     ox + int(rx / rn), oy + int(ry / rn)
             }' "$1"
 }
+
+# write_auto_move_settings FORMAT: $home's settings auto-move every screenshot into Pictures/Filed,
+# renamed Quil_nnn in FORMAT (png keeps the name).
+write_auto_move_settings() {
+    local renames=true
+    [[ $1 == png ]] && renames=false
+    local folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed",'
+    folder+='"icon":"folder.fill","isRenamingEnabled":'$renames',"prefix":"Quil","includeDate":false,'
+    folder+='"fileFormat":"'$1'"}'
+    cat >"$home/.config/Quillary/Quillary.conf" <<EOF
+[General]
+showPopup=false
+autoMove=true
+selectedFolderID=3F2504E0-4F89-41D3-9A0C-0305E82C3301
+savedFolders_v2="[${folder//\"/\\\"}]"
+EOF
+}

@@ -49,22 +49,6 @@ mkdir -p "$desktop" "$dest" "$home/.config/Quillary" "$home/run"
 chmod 700 "$home/run"
 touch "$log"
 
-# configure FORMAT: auto-move into Pictures/Filed, renamed Quil_nnn in FORMAT (png keeps the name).
-configure() {
-    local renames=true
-    [[ $1 == png ]] && renames=false
-    local folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed",'
-    folder+='"icon":"folder.fill","isRenamingEnabled":'$renames',"prefix":"Quil","includeDate":false,'
-    folder+='"fileFormat":"'$1'"}'
-    cat >"$home/.config/Quillary/Quillary.conf" <<EOF
-[General]
-showPopup=false
-autoMove=true
-selectedFolderID=3F2504E0-4F89-41D3-9A0C-0305E82C3301
-savedFolders_v2="[${folder//\"/\\\"}]"
-EOF
-}
-
 # start [WRAPPER...]: starts Quillary (through WRAPPER, e.g. prlimit) and waits for it to watch.
 start() {
     ((starts++))
@@ -148,7 +132,7 @@ case $scenario in
 disk-full)
     # fill_up WRAPPER...: a conversion that cannot be written whole fails cleanly, and says so.
     fill_up() {
-        configure jpg
+        write_auto_move_settings jpg
         check "starts" start "$@"
         take "$work/noise.png"
         check "says that the move failed and why" \
@@ -181,7 +165,7 @@ disk-full)
     trap - XFSZ
 
     scenario=disk-full/ended-by-SIGXFSZ
-    configure jpg
+    write_auto_move_settings jpg
     check "starts" start prlimit --fsize=262144 --core=0
     take "$work/noise.png"
     ended() { [[ ! -e /proc/$pid/stat || $(awk '{ print $3 }' "/proc/$pid/stat") == Z ]]; }
@@ -212,7 +196,7 @@ other-filesystem)
         exit 77
     fi
     scenario=other-filesystem/png
-    configure png
+    write_auto_move_settings png
     check "starts" start
     first=$((taken + 1))
     take "$work/noise.png" 6
@@ -229,7 +213,7 @@ other-filesystem)
     check "quits cleanly" quit
 
     scenario=other-filesystem/jpg
-    configure jpg
+    write_auto_move_settings jpg
     check "starts" start
     take "$work/noise.png" 6
     check "every screenshot leaves the watched folder" wait_until 30 gone $taken
@@ -240,7 +224,7 @@ other-filesystem)
 
     # Killed in the middle of copies: nothing lost, at worst the copy in flight placed while its
     # source stays.
-    configure png
+    write_auto_move_settings png
     for round in 1 2 3; do
         scenario=other-filesystem/kill-$round
         check "starts" start
@@ -268,7 +252,7 @@ read-only)
     chmod 555 "$dest"
     for format in jpg png; do
         scenario=read-only/$format
-        configure $format
+        write_auto_move_settings "$format"
         name=Quil_001.jpg
         [[ $format == png ]] && name=$(shot_name $((taken + 1)))
         check "starts" start "${as_user[@]}"
@@ -289,7 +273,7 @@ read-only)
     ;;
 
 folder-recreated)
-    configure jpg
+    write_auto_move_settings jpg
     check "starts" start
     # remake HOW: the watched folder goes (deleted or moved away) and a new one takes its name, at
     # once or only after Quillary noticed; a screenshot is then taken in the new folder at once.

@@ -55,15 +55,7 @@ home=$work/home
 dest=$home/Pictures/Filed
 mkdir -p "$home/Desktop" "$dest" "$home/.config/Quillary" "$home/run"
 chmod 700 "$home/run"
-folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed","icon":"folder.fill",'
-folder+='"isRenamingEnabled":true,"prefix":"Quil","includeDate":false,"fileFormat":"jpg"}'
-cat >"$home/.config/Quillary/Quillary.conf" <<EOF
-[General]
-showPopup=false
-autoMove=true
-selectedFolderID=3F2504E0-4F89-41D3-9A0C-0305E82C3301
-savedFolders_v2="[${folder//\"/\\\"}]"
-EOF
+write_auto_move_settings jpg
 
 start() {
     env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$home/run" \
