@@ -187,14 +187,15 @@ void checkGVariantText(const QString& value)
 
 // user-dirs.dirs as GLib reads it, in the file system's bytes; paths compared once cleaned. On lines
 // the shell that the file is also written for would read otherwise, GLib goes its own way (it keeps
-// backslash escapes, takes the last of three quotes as the closing one, and `$HOMEx` as `$HOME/x`),
-// so only files without such lines are compared. When it reloads the file, GLib keeps the folder it
-// had for any that the file no longer names, so every folder is first set to a marker for none.
+// backslash escapes, takes the last of three quotes as the closing one, `$HOMEx` as `$HOME/x`, and
+// "/" as an empty path, having cut its trailing slash), so only files without such lines are
+// compared. When it reloads the file, GLib keeps the folder it had for any that the file no longer
+// names, so every folder is first set to a marker for none.
 bool isPlainUserDirectories(const QByteArray& file)
 {
     for (const QByteArray& line : file.split('\n')) {
         const qsizetype home = line.indexOf("\"$HOME");
-        if (line.contains('\\') || line.count('"') > 2 ||
+        if (line.contains('\\') || line.count('"') > 2 || line.contains("\"/\"") ||
             (home >= 0 && home + 6 < line.size() && line[home + 6] != '/' && line[home + 6] != '"'))
             return false;
     }

@@ -68,8 +68,10 @@ QString flameshotConversion(QChar conversion)
 
 QRegularExpression wholeName(const QString& expression, const QString& takenNameSuffix)
 {
+    // A name may hold line breaks, which "." must match too.
     return QRegularExpression(QRegularExpression::anchoredPattern(
-        QStringLiteral("(?:%1)(?:%2)?\\.png").arg(expression, takenNameSuffix)));
+                                  QStringLiteral("(?:%1)(?:%2)?\\.png").arg(expression, takenNameSuffix)),
+                              QRegularExpression::DotMatchesEverythingOption);
 }
 
 } // namespace
@@ -86,7 +88,9 @@ QRegularExpression flameshotFileNames(const QString& pattern)
     QString expression;
     QString literal;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != u'%' || i + 1 == text.size()) {
+        // strftime writes a `%` before a character that is not ASCII out as it stands, as it does a
+        // trailing one; the character then joins the literal whole, both halves of a pair included.
+        if (text[i] != u'%' || i + 1 == text.size() || text[i + 1].unicode() >= 0x80) {
             literal += text[i];
             continue;
         }
@@ -101,27 +105,33 @@ QRegularExpression ksnipFileNames(const QString& pattern)
     const qsizetype firstHash = text.indexOf(u'#');
     const qsizetype lastHash = text.lastIndexOf(u'#');
     QString expression;
+    // Text between the fields, escaped as a run so that a surrogate pair stays whole.
+    QString literal;
+    const auto field = [&](const QString& fieldExpression) {
+        expression += QRegularExpression::escape(std::exchange(literal, {})) + fieldExpression;
+    };
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (i == firstHash) {
-            expression += QStringLiteral("[0-9]{%1,}").arg(text.count(u'#'));
+            field(QStringLiteral("[0-9]{%1,}").arg(text.count(u'#')));
             i = lastHash;
             continue;
         }
         const QChar next = i + 1 < text.size() ? text[i + 1] : QChar();
         if (text[i] != u'$' || !(next.isLetter() && next.unicode() < 0x80)) {
-            expression += QRegularExpression::escape(QString(text[i]));
+            literal += text[i];
             continue;
         }
         ++i;
         if (next == u'Y')
-            expression += digits(4);
+            field(digits(4));
         else if (next == u'T')
-            expression += digits(6);
+            field(digits(6));
         else if (QStringLiteral("MDhms").contains(next))
-            expression += digits(2);
+            field(digits(2));
         else
-            expression += anyText; // ksnip leaves it as it is; newer versions may know it
+            field(anyText); // ksnip leaves it as it is; newer versions may know it
     }
+    field({});
     return wholeName(expression, QStringLiteral("\\([0-9]+\\)"));
 }
 

@@ -29,6 +29,16 @@ Names namesOf(UserDirectory which)
     return {QByteArrayLiteral("XDG_DESKTOP_DIR"), QStringLiteral("Desktop")};
 }
 
+// Spaces and tabs, the blanks the shell and GLib skip; a line with any other control character
+// before its name is not an assignment.
+QByteArray withoutLeadingBlanks(const QByteArray& text)
+{
+    qsizetype start = 0;
+    while (start < text.size() && (text[start] == ' ' || text[start] == '\t'))
+        ++start;
+    return text.sliced(start);
+}
+
 // `"$HOME/…"`, `"$HOME"` or `"/…"` after the `=`, quotes closed; anything else is not a usable line.
 std::optional<QString> lineValue(QByteArray line, const QString& home)
 {
@@ -75,13 +85,13 @@ std::optional<QString> namedUserDirectory(UserDirectory which, const QString& ho
     const QByteArray key = namesOf(which).key;
     std::optional<QString> folder;
     for (const QByteArray& rawLine : file.readAll().split('\n')) {
-        QByteArray line = rawLine.trimmed();
+        QByteArray line = withoutLeadingBlanks(rawLine);
         if (!line.startsWith(key))
             continue;
-        line = line.sliced(key.size()).trimmed();
+        line = withoutLeadingBlanks(line.sliced(key.size()));
         if (!line.startsWith('='))
             continue;
-        if (auto value = lineValue(line.sliced(1).trimmed(), home))
+        if (auto value = lineValue(withoutLeadingBlanks(line.sliced(1)), home))
             folder = std::move(value);
     }
     return folder;

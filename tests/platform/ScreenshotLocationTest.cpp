@@ -121,7 +121,8 @@ TEST_F(ScreenshotLocationTest, ReadsEachSourcesSetting)
 TEST_F(ScreenshotLocationTest, QSettingsValuesReadBackAsWritten)
 {
     const QString path = configHome + "/written.ini";
-    for (const QString written : {"plain", " spaced ", "@at", "@@twice", "@at; with \"quotes\", commas"}) {
+    for (const QString written : {"plain", " spaced ", "@at", "@@twice", "@at; with \"quotes\", commas",
+                                  "\u00a0no-break\u2003spaces\u00a0"}) {
         QFile::remove(path);
         QSettings(path, QSettings::IniFormat).setValue("value", written);
         QFile file(path);
@@ -165,6 +166,9 @@ TEST_F(ScreenshotLocationTest, GnomeSessionUsesTheScreenshotsFolderInPictures)
         writeConfig("user-dirs.dirs", "XDG_PICTURES_DIR=" + value + "\n");
         EXPECT_EQ(folder(), expected + "/Screenshots") << value.toStdString();
     }
+    // Only spaces and tabs may stand around the name and the "=", as the shell and GLib read it.
+    writeConfig("user-dirs.dirs", "\t XDG_PICTURES_DIR \t= \"/srv/A\"\n\fXDG_PICTURES_DIR=\"/srv/B\"\n");
+    EXPECT_EQ(folder(), "/srv/A/Screenshots");
 }
 
 // With no tool's location (Spectacle's file missing, or without one): Spectacle's own folder on a
@@ -244,6 +248,12 @@ TEST(ScreenshotToolNamesTest, PatternsBecomeTheNamesTheToolMakes)
         {flameshotFileNames, "Shot.%T [%a] %D 100%", "ShotA10-00-59 [Sa] 12\u204406\u204426 100%.png", false},
         {flameshotFileNames, "Shot.%T [%a] %D 100%", "Shot.10:00:59 [Sa] 12\u204406\u204426 100%.png", false},
         {flameshotFileNames, "a/b:c %j%e", "a\u2044b-c 340 6.png", true},
+        // A conversion strftime does not know comes out as written, line breaks included.
+        {flameshotFileNames, "a%\nb", "a%\nb.png", true},
+        {flameshotFileNames, "a%\r%qb", "a%\r%qb.png", true},
+        // Characters beyond the BMP, after a `%` too, stay whole.
+        {flameshotFileNames, "\U0001F4F7%\U0001F4F7%H", "\U0001F4F7%\U0001F4F707.png", true},
+        {flameshotFileNames, "\U0001F4F7%\U0001F4F7%H", "\U0001F4F7%\U0001F4F7x.png", false},
         {ksnipFileNames, ksnipDefault, "ksnip_20261206-100059.png", true},
         {ksnipFileNames, "", "ksnip_20261206-100059(2).png", true},
         {ksnipFileNames, ksnipDefault, "ksnip_2026126-100059.png", false},
@@ -253,6 +263,8 @@ TEST(ScreenshotToolNamesTest, PatternsBecomeTheNamesTheToolMakes)
         {ksnipFileNames, "$h.$m.$s_###[$X]", "10a00.59_007[x].png", false},
         {ksnipFileNames, "a#b#c$", "a00c$.png", true},
         {ksnipFileNames, "a#b#c$", "a0b0c$.png", false},
+        {ksnipFileNames, "$h$X", "07\nx.png", true},
+        {ksnipFileNames, "\U0001F4F7$h#\U0001F4F7", "\U0001F4F707123\U0001F4F7.png", true},
     };
     for (const auto& [convert, pattern, name, expected] : cases)
         EXPECT_EQ(convert(pattern).match(QString::fromUtf8(name)).hasMatch(), expected)

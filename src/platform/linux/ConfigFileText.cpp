@@ -73,7 +73,7 @@ std::optional<QString> qsettingsText(const QByteArray& raw)
             quoted = !quoted;
         } else if (!quoted && c == u';') {
             break;
-        } else if (!quoted && c.isSpace()) {
+        } else if (!quoted && (c == u' ' || c == u'\t')) { // QSettings' only blanks
             pendingSpace += c;
         } else if (c != u'\\' || i + 1 == text.size()) {
             append(c);
