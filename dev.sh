@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # The commands of the README:
 #   ./dev.sh run      install what is missing, build, launch Quillary
-#   ./dev.sh test     install what is missing, build, run every test, build the generic platform
+#   ./dev.sh test     install what is missing, build, run every test
 #   ./dev.sh package  install what is missing, build a release, make the Debian package of it
 set -euo pipefail
 cd "$(dirname "$0")"
 
 jobs=$(nproc 2>/dev/null || echo 2)
+
+# Each step says how long it took, so a slow one shows in the log.
+timed() {
+    local started=$SECONDS
+    "$@"
+    echo "⏱  $* took $((SECONDS - started)) s" >&2
+}
 
 build() {
     local preset=$1
@@ -30,20 +37,18 @@ test)
     scripts/check-format.sh || formatted=false
     layered=true
     scripts/check-layers.sh || layered=false
-    # The threaded and parser tests run once under AddressSanitizer and UndefinedBehaviorSanitizer,
-    # the threaded ones under ThreadSanitizer; the full suite comes last of the tests, so ctest's
-    # summary of it is the last test output.
-    build asan --target sanitized_tests
-    ctest --preset asan
-    build tsan --target threaded_tests
-    ctest --preset tsan
-    build default
+    # Every GoogleTest test runs once under AddressSanitizer and UndefinedBehaviorSanitizer, the
+    # threaded ones under ThreadSanitizer; the full suite comes last of the tests, so ctest's summary
+    # of it is the last test output.
+    timed build asan --target sanitized_tests
+    timed ctest --preset asan
+    timed build tsan --target threaded_tests
+    timed ctest --preset tsan
+    timed build default
     # Everything is installed now: an end-to-end test missing a tool fails rather than skips.
-    QUILLARY_E2E_REQUIRE_TOOLS=1 ctest --preset default
-    # The portable platform fallbacks have no tests of their own; building them keeps them linking.
-    build generic
-    # The parsers' libFuzzer targets, 20 s each on a copy of their seeds.
-    scripts/run-fuzzers.sh
+    QUILLARY_E2E_REQUIRE_TOOLS=1 timed ctest --preset default
+    # The parsers' libFuzzer targets, 20 s each on a copy of their seeds, from a fixed seed.
+    timed scripts/run-fuzzers.sh
     if [[ $formatted == false ]]; then
         echo "❌ Tests passed, but some files are not formatted (see above; scripts/check-format.sh --fix)" >&2
         exit 1

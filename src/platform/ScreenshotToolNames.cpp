@@ -61,9 +61,59 @@ QString flameshotConversion(QChar conversion)
         return flameshotLiteral(QStringLiteral("\n"));
     case u't':
         return flameshotLiteral(QStringLiteral("\t"));
+    case u'%':
+        return flameshotLiteral(QStringLiteral("%"));
     default:
         return anyText;
     }
+}
+
+// A pattern's expression, from its literal text and its fields in turn. Fields that may stand for
+// any text and follow each other become one `.{n,}`, so that a pattern with many of them in a row
+// cannot make the match backtrack through every way of sharing the text out between them.
+class NameExpression {
+public:
+    explicit NameExpression(QString (*escape)(QString)) : escape_(escape) {}
+
+    void addLiteral(QChar c) { literal_ += c; }
+
+    void addField(const QString& field)
+    {
+        if (!literal_.isEmpty()) {
+            endAnyText();
+            expression_ += escape_(std::exchange(literal_, {}));
+        }
+        if (field == anyText) {
+            ++anyTextFields_;
+        } else {
+            endAnyText();
+            expression_ += field;
+        }
+    }
+
+    QString finish()
+    {
+        addField({});
+        endAnyText();
+        return expression_;
+    }
+
+private:
+    void endAnyText()
+    {
+        if (anyTextFields_ > 0)
+            expression_ += QStringLiteral(".{%1,}").arg(std::exchange(anyTextFields_, 0));
+    }
+
+    QString (*escape_)(QString);
+    QString expression_;
+    QString literal_; // escaped as a run, so that a surrogate pair stays whole
+    int anyTextFields_ = 0;
+};
+
+QString plainLiteral(QString text)
+{
+    return QRegularExpression::escape(text);
 }
 
 QRegularExpression wholeName(const QString& expression, const QString& takenNameSuffix)
@@ -85,18 +135,16 @@ bool ScreenshotToolNames::matches(const QString& fileName) const
 QRegularExpression flameshotFileNames(const QString& pattern)
 {
     const QString text = pattern.isEmpty() ? QStringLiteral("%F_%H-%M") : pattern;
-    QString expression;
-    QString literal;
+    NameExpression expression(&flameshotLiteral);
     for (qsizetype i = 0; i < text.size(); ++i) {
         // strftime writes a `%` before a character that is not ASCII out as it stands, as it does a
         // trailing one; the character then joins the literal whole, both halves of a pair included.
-        if (text[i] != u'%' || i + 1 == text.size() || text[i + 1].unicode() >= 0x80) {
-            literal += text[i];
-            continue;
-        }
-        expression += flameshotLiteral(std::exchange(literal, {})) + flameshotConversion(text[++i]);
+        if (text[i] != u'%' || i + 1 == text.size() || text[i + 1].unicode() >= 0x80)
+            expression.addLiteral(text[i]);
+        else
+            expression.addField(flameshotConversion(text[++i]));
     }
-    return wholeName(expression + flameshotLiteral(literal), QStringLiteral("_[0-9]+"));
+    return wholeName(expression.finish(), QStringLiteral("_[0-9]+"));
 }
 
 QRegularExpression ksnipFileNames(const QString& pattern)
@@ -104,35 +152,29 @@ QRegularExpression ksnipFileNames(const QString& pattern)
     const QString text = pattern.isEmpty() ? QStringLiteral("ksnip_$Y$M$D-$T") : pattern;
     const qsizetype firstHash = text.indexOf(u'#');
     const qsizetype lastHash = text.lastIndexOf(u'#');
-    QString expression;
-    // Text between the fields, escaped as a run so that a surrogate pair stays whole.
-    QString literal;
-    const auto field = [&](const QString& fieldExpression) {
-        expression += QRegularExpression::escape(std::exchange(literal, {})) + fieldExpression;
-    };
+    NameExpression expression(&plainLiteral);
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (i == firstHash) {
-            field(QStringLiteral("[0-9]{%1,}").arg(text.count(u'#')));
+            expression.addField(QStringLiteral("[0-9]{%1,}").arg(text.count(u'#')));
             i = lastHash;
             continue;
         }
         const QChar next = i + 1 < text.size() ? text[i + 1] : QChar();
         if (text[i] != u'$' || !(next.isLetter() && next.unicode() < 0x80)) {
-            literal += text[i];
+            expression.addLiteral(text[i]);
             continue;
         }
         ++i;
         if (next == u'Y')
-            field(digits(4));
+            expression.addField(digits(4));
         else if (next == u'T')
-            field(digits(6));
+            expression.addField(digits(6));
         else if (QStringLiteral("MDhms").contains(next))
-            field(digits(2));
+            expression.addField(digits(2));
         else
-            field(anyText); // ksnip leaves it as it is; newer versions may know it
+            expression.addField(anyText); // ksnip leaves it as it is; newer versions may know it
     }
-    field({});
-    return wholeName(expression, QStringLiteral("\\([0-9]+\\)"));
+    return wholeName(expression.finish(), QStringLiteral("\\([0-9]+\\)"));
 }
 
 } // namespace quillary

@@ -251,6 +251,10 @@ TEST(ScreenshotToolNamesTest, PatternsBecomeTheNamesTheToolMakes)
         // A conversion strftime does not know comes out as written, line breaks included.
         {flameshotFileNames, "a%\nb", "a%\nb.png", true},
         {flameshotFileNames, "a%\r%qb", "a%\r%qb.png", true},
+        {flameshotFileNames, "100%%", "100%.png", true},
+        {flameshotFileNames, "100%%", "100x.png", false},
+        {flameshotFileNames, "%a%b%c", "abc.png", true},
+        {flameshotFileNames, "%a%b%c", "ab.png", false},
         // Characters beyond the BMP, after a `%` too, stay whole.
         {flameshotFileNames, "\U0001F4F7%\U0001F4F7%H", "\U0001F4F7%\U0001F4F707.png", true},
         {flameshotFileNames, "\U0001F4F7%\U0001F4F7%H", "\U0001F4F7%\U0001F4F7x.png", false},
@@ -269,6 +273,13 @@ TEST(ScreenshotToolNamesTest, PatternsBecomeTheNamesTheToolMakes)
     for (const auto& [convert, pattern, name, expected] : cases)
         EXPECT_EQ(convert(pattern).match(QString::fromUtf8(name)).hasMatch(), expected)
             << pattern.toStdString() << " / " << name;
+
+    // Many fields of any text in a row still match in one pass, and a name that cannot match fails
+    // fast rather than running into the matcher's limit.
+    const QString manyFields = QString("%a").repeated(40) + "!";
+    EXPECT_TRUE(flameshotFileNames(manyFields).match(QString(60, u'a') + "!.png").hasMatch());
+    EXPECT_FALSE(flameshotFileNames(manyFields).match(QString(60, u'a') + "?.png").hasMatch());
+    EXPECT_TRUE(ksnipFileNames(QString("$X").repeated(40)).match(QString(60, u'a') + ".png").hasMatch());
 }
 
 // The runner asks gsettings for the key, and gives up on an error or after two seconds.
