@@ -73,7 +73,10 @@ QString flameshotConversion(QChar conversion)
 // cannot make the match backtrack through every way of sharing the text out between them.
 class NameExpression {
 public:
-    explicit NameExpression(QString (*escape)(QString)) : escape_(escape) {}
+    explicit NameExpression(QString (*escape)(QString))
+        : escape_(escape)
+    {
+    }
 
     void addLiteral(QChar c) { literal_ += c; }
 
