@@ -212,7 +212,7 @@ bool chunkSaysScreenCapture(std::string_view type, Bytes data)
     return false;
 }
 
-std::optional<bool> pngScreenCaptureFlag(const ByteSource& source)
+std::optional<bool> screenCaptureFlagIn(const ByteSource& source)
 {
     std::array<std::uint8_t, kPngSignature.size()> signature{};
     if (!source.read(0, signature) || !hasPngSignature(signature))
@@ -241,13 +241,13 @@ std::optional<bool> pngScreenCaptureFlag(const ByteSource& source)
 
 std::optional<bool> pngScreenCaptureFlagFromBytes(std::span<const std::uint8_t> head)
 {
-    return pngScreenCaptureFlag(MemoryBytes(head.first(std::min(head.size(), kPngFlagReadLimit))));
+    return screenCaptureFlagIn(MemoryBytes(head.first(std::min(head.size(), kPngFlagReadLimit))));
 }
 
 std::optional<bool> pngScreenCaptureFlag(const QString& path)
 {
     const FileBytes file(path, kPngFlagReadLimit);
-    return file.isOpen() ? pngScreenCaptureFlag(file) : std::nullopt;
+    return file.isOpen() ? screenCaptureFlagIn(file) : std::nullopt;
 }
 
 } // namespace quillary

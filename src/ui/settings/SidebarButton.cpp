@@ -11,7 +11,7 @@ namespace {
 constexpr int kPaddingV = 8;
 constexpr int kPaddingH = 10;
 constexpr int kSymbolWidth = 18;
-constexpr int kSymbolSide = 13;
+constexpr int kSidebarSymbolSide = 13;
 constexpr int kSpacing = 10;
 
 } // namespace
@@ -47,7 +47,7 @@ int SidebarButton::heightForWidth(int width) const
     const QFontMetrics metrics(style::font(font(), 13, QFont::DemiBold));
     const QRect text =
         metrics.boundingRect(QRect(0, 0, textWidth(width), 10000), Qt::TextWordWrap, this->text());
-    return kPaddingV * 2 + std::max(text.height(), kSymbolSide);
+    return kPaddingV * 2 + std::max(text.height(), kSidebarSymbolSide);
 }
 
 int SidebarButton::textWidth(int width)
@@ -76,10 +76,12 @@ void SidebarButton::paintEvent(QPaintEvent*)
     }
     const QColor symbolColor = selected ? QColor(Qt::white) : style::secondaryText(palette());
     const QRect symbolBox(kPaddingH, 0, kSymbolWidth, height());
-    const QPixmap symbol = symbolIcon(m_symbol, symbolColor, kSymbolSide).pixmap(kSymbolSide, kSymbolSide);
-    painter.drawPixmap(QRect(QPoint(symbolBox.center().x() - kSymbolSide / 2, (height() - kSymbolSide) / 2),
-                             QSize(kSymbolSide, kSymbolSide)),
-                       symbol);
+    const QPixmap symbol =
+        symbolIcon(m_symbol, symbolColor, kSidebarSymbolSide).pixmap(kSidebarSymbolSide, kSidebarSymbolSide);
+    painter.drawPixmap(
+        QRect(QPoint(symbolBox.center().x() - kSidebarSymbolSide / 2, (height() - kSidebarSymbolSide) / 2),
+              QSize(kSidebarSymbolSide, kSidebarSymbolSide)),
+        symbol);
     painter.setFont(style::font(font(), 13, selected ? QFont::DemiBold : QFont::Normal));
     painter.setPen(selected ? QColor(Qt::white) : palette().color(QPalette::WindowText));
     const QRect textBox(kPaddingH + kSymbolWidth + kSpacing, 0, textWidth(width()), height());

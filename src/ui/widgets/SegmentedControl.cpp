@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kRingRoom = 3; // around the body, for the focus ring
 constexpr int kBodyHeight = 22;
-constexpr qreal kRadius = 6;
+constexpr qreal kControlRadius = 6;
 constexpr int kLabelPadding = 12;
 constexpr int kSeparatorInset = 5;
 constexpr int kLabelPixels = 13;
@@ -205,7 +205,7 @@ void SegmentedControl::paintEvent(QPaintEvent*)
     const QColor accent = style::accent(palette());
     const QRectF body = QRectF(rect()).adjusted(kRingRoom, kRingRoom, -kRingRoom, -kRingRoom);
     QPainterPath outline;
-    outline.addRoundedRect(body, kRadius, kRadius);
+    outline.addRoundedRect(body, kControlRadius, kControlRadius);
 
     const bool keyboardFocus = window()->testAttribute(Qt::WA_KeyboardFocusChange);
     QAbstractButton* focused = nullptr;
@@ -215,7 +215,7 @@ void SegmentedControl::paintEvent(QPaintEvent*)
     if (focused && keyboardFocus) {
         painter.setPen(QPen(style::withOpacity(accent, 0.55), 2));
         painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(body.adjusted(-2, -2, 2, 2), kRadius + 2, kRadius + 2);
+        painter.drawRoundedRect(body.adjusted(-2, -2, 2, 2), kControlRadius + 2, kControlRadius + 2);
     }
 
     painter.setPen(Qt::NoPen);
@@ -247,7 +247,7 @@ void SegmentedControl::paintEvent(QPaintEvent*)
 
     painter.setPen(QPen(style::withOpacity(text, 0.16), 1));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(body.adjusted(0.5, 0.5, -0.5, -0.5), kRadius - 0.5, kRadius - 0.5);
+    painter.drawRoundedRect(body.adjusted(0.5, 0.5, -0.5, -0.5), kControlRadius - 0.5, kControlRadius - 0.5);
 
     const QFont labelFont = style::font(font(), kLabelPixels);
     const QFontMetrics labelMetrics(labelFont);

@@ -11,7 +11,7 @@ namespace quillary {
 namespace {
 
 constexpr int kPadding = 14;
-constexpr qreal kRadius = 10;
+constexpr qreal kCardRadius = 10;
 
 } // namespace
 
@@ -42,7 +42,7 @@ void SettingsCard::paintEvent(QPaintEvent*)
     const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     painter.setPen(QPen(style::withOpacity(palette().color(QPalette::WindowText), 0.06), 1));
     painter.setBrush(style::withOpacity(palette().color(QPalette::Base), 0.5));
-    painter.drawRoundedRect(frame, kRadius, kRadius);
+    painter.drawRoundedRect(frame, kCardRadius, kCardRadius);
 }
 
 } // namespace quillary

@@ -14,7 +14,7 @@ namespace quillary {
 namespace {
 
 constexpr int kTileSide = 28;
-constexpr int kSymbolSide = 15;
+constexpr int kRowSymbolSide = 15;
 
 // A one-line title that shortens itself with an ellipsis instead of widening the row.
 class TitleLabel final : public QLabel {
@@ -67,7 +67,7 @@ void SettingsRow::setIcon(const QString& icon, const QColor& iconColor)
 {
     m_iconName = icon;
     m_iconColor = iconColor;
-    m_iconTile->setPixmap(symbolIcon(icon, iconColor, kSymbolSide).pixmap(kSymbolSide, kSymbolSide));
+    m_iconTile->setPixmap(symbolIcon(icon, iconColor, kRowSymbolSide).pixmap(kRowSymbolSide, kRowSymbolSide));
     const QColor tile = style::withOpacity(iconColor, 0.12);
     m_iconTile->setStyleSheet(QStringLiteral("background-color: rgba(%1, %2, %3, %4); border-radius: 7px;")
                                   .arg(tile.red())
