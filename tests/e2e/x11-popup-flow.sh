@@ -264,7 +264,7 @@ late_flow() {
     check "the tray icon appears once a host starts late" wait_until 5 tray_icon_shown
     take_shots 1
     check "a screenshot gets a card" wait_until 3 card_shown
-    tray_menu_pick 2 # Settings..., Pause Quillary
+    tray_menu_pick 3 # Show Pending Screenshots, Settings..., Pause Quillary
     check "the late icon's menu pauses" wait_until 2 paused
 }
 
