@@ -1,14 +1,11 @@
-# Sourced by the end-to-end scripts that run the real binary on an X server: the binary argument,
-# the tools they need, a work folder (kept at exit when a check failed), PASS/FAIL lines, polling and
-# children started with a small, fixed environment. Callers set `scenario`, which prefixes each line,
-# and `home`, the throw-away HOME of the children they spawn.
-#
-#   e2e_begin NAME "$@" TOOL...   checks the binary and the tools (exits 2, or e2e_missing), makes $work
+# Sourced by the end-to-end scripts: the binary argument, the tools they need, a work folder (kept when
+# a check failed), PASS/FAIL lines, polling, and the real binary run in a throw-away HOME. Callers set
+# `scenario`, which prefixes each line, and `home`.
 
+# e2e_begin NAME BINARY TOOL...: checks the binary (exits 2) and the tools (e2e_missing), makes $work.
 e2e_begin() {
     local name=$1 tool
-    binary=${2:-build/default/src/quillary}
-    binary=$(realpath "$binary" 2>/dev/null) || binary=
+    binary=$(realpath "${2:-build/default/src/quillary}" 2>/dev/null) || binary=
     if [[ ! -x "$binary" ]]; then
         echo "usage: $0 path/to/quillary" >&2
         exit 2
@@ -25,9 +22,8 @@ e2e_begin() {
     trap 'exit 130' INT TERM
 }
 
-# e2e_missing TOOL: skips (77) for want of TOOL, or fails where every tool must be there
-# (QUILLARY_E2E_REQUIRE_TOOLS=1, as `./dev.sh test` sets after installing them), so that a test
-# never passes unseen as skipped.
+# Skips (77) for want of a tool, or fails where every tool must be there (QUILLARY_E2E_REQUIRE_TOOLS=1,
+# as `./dev.sh test` sets), so that a test never passes unseen as skipped.
 e2e_missing() {
     if [[ -n ${QUILLARY_E2E_REQUIRE_TOOLS:-} ]]; then
         echo "FAIL: $1 is not installed, and this run requires every tool (scripts/setup.sh installs it)"
@@ -50,6 +46,11 @@ e2e_cleanup() {
     fi
 }
 
+e2e_end() {
+    echo "$passes passed, $failures failed"
+    ((failures == 0))
+}
+
 pass() {
     echo "PASS: [$scenario] $*"
     ((passes++))
@@ -57,7 +58,6 @@ pass() {
 fail() {
     echo "FAIL: [$scenario] $*"
     ((failures++))
-    # What the screen looked like, kept with the logs for a look afterwards.
     [[ -n "${DISPLAY:-}" ]] && import -window root "$work/fail-$failures.png" 2>/dev/null
 }
 # check DESCRIPTION COMMAND...: one PASS or FAIL line for the command's status.
@@ -82,6 +82,58 @@ stays_false() {
     shift
     ! wait_until "$seconds" "$@"
 }
+seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }'; }
+stop() {
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+# stop_from N: stops the children started since there were N, newest first.
+stop_from() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= $1; i--)); do
+        stop "${pids[i]}"
+    done
+    pids=("${pids[@]:0:$1}")
+}
+
+# start_headless [WRAPPER...]: the binary offscreen in $home (through WRAPPER, e.g. prlimit), its
+# output added to $log; waits until it watches.
+start_headless() {
+    local before
+    before=$(grep -c 'access: OK' "$log" 2>/dev/null)
+    env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$home/run" \
+        "$@" "$binary" >>"$log" 2>&1 &
+    pid=$!
+    pids+=($pid)
+    watching() { (($(grep -c 'access: OK' "$log") > ${before:-0})); }
+    wait_until 30 watching
+}
+# Ends it with SIGTERM; true when it quit with status 0.
+quit() {
+    kill -TERM "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    local status=$?
+    pid=
+    ((status == 0))
+}
+
+# write_auto_move_settings FORMAT: $home's settings auto-move every screenshot into Pictures/Filed,
+# renamed Quil_nnn in FORMAT (png keeps the name).
+write_auto_move_settings() {
+    local renames=true
+    [[ $1 == png ]] && renames=false
+    local folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed",'
+    folder+='"icon":"folder.fill","isRenamingEnabled":'$renames',"prefix":"Quil","includeDate":false,'
+    folder+='"fileFormat":"'$1'"}'
+    cat >"$home/.config/Quillary/Quillary.conf" <<EOF
+[General]
+showPopup=false
+autoMove=true
+selectedFolderID=3F2504E0-4F89-41D3-9A0C-0305E82C3301
+savedFolders_v2="[${folder//\"/\\\"}]"
+EOF
+}
+
 # Runs a child with a small, fixed environment so the caller's desktop cannot leak in.
 spawn() {
     local log=$1
@@ -93,22 +145,40 @@ spawn() {
         "$@" >"$log" 2>&1 &
     pids+=($!)
 }
-stop() {
-    kill "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
+# start_app LOG: the binary under spawn; waits until it watches. Its pid in $app_pid.
+start_app() {
+    spawn "$1" "$binary"
+    app_pid=${pids[-1]}
+    wait_until 10 grep -q 'access: OK' "$1"
 }
-# Starts openbox on $DISPLAY and waits until it manages the screen.
+# start_xvfb WxH: a private Xvfb as $DISPLAY, then openbox managing it; fails the script otherwise.
+start_xvfb() {
+    local fd
+    exec {fd}>"$work/display"
+    Xvfb -displayfd "$fd" -screen 0 "${1}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    pids+=($!)
+    exec {fd}>&-
+    wait_until 10 test -s "$work/display" || {
+        fail "Xvfb starts"
+        exit 1
+    }
+    export DISPLAY=:$(head -n1 "$work/display")
+    start_window_manager
+}
 start_window_manager() {
+    unset DBUS_SESSION_BUS_ADDRESS
     spawn "$work/openbox.log" openbox --sm-disable
-    wait_until 10 wm_running
+    wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+    wait_until 10 wm_running || {
+        fail "openbox starts"
+        exit 1
+    }
 }
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
 # card_buttons TXT X Y W NEED: where the card's buttons are, read off its pixels in TXT (ImageMagick's
-# txt: format of the card alone, whose top left is at X,Y on the screen and which is W wide): the first
-# two folder buttons drawn in the accent blue (the custom folders; the second is the first again when
-# NEED is 1 and there is only one) and the trash button (red). Prints "folder1_x folder1_y folder2_x
-# folder2_y trash_x trash_y" in screen coordinates; fails with fewer than NEED blue buttons.
+# txt: of the card alone, at X,Y on the screen and W wide): the first two folder buttons, in the accent
+# blue (the second is the first again when NEED is 1 and there is only one), and the trash button
+# (red). Prints "folder1_x folder1_y folder2_x folder2_y trash_x trash_y"; fails with fewer than NEED.
 card_buttons() {
     awk -v ox="$2" -v oy="$3" -v w="$4" -v need="$5" '
             NR > 1 {
@@ -136,20 +206,39 @@ card_buttons() {
                     ox + int(rx / rn), oy + int(ry / rn)
             }' "$1"
 }
+# The clipboard images saved in $clip_dir (Desktop/ClipBoard): how many, and the newest.
+clip_count() { find "${clip_dir:-$home/Desktop/ClipBoard}" -maxdepth 1 -name 'Clipboard_*.png' 2>/dev/null | wc -l; }
+count_is() { [[ $(clip_count) -eq $1 ]]; }
+newest() { ls -t "${clip_dir:-$home/Desktop/ClipBoard}"/Clipboard_*.png 2>/dev/null | head -n1; }
+same_pixels() { [[ $(compare -metric AE "$1" "$2" null: 2>&1) == 0 ]]; }
 
-# write_auto_move_settings FORMAT: $home's settings auto-move every screenshot into Pictures/Filed,
-# renamed Quil_nnn in FORMAT (png keeps the name).
-write_auto_move_settings() {
-    local renames=true
-    [[ $1 == png ]] && renames=false
-    local folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed",'
-    folder+='"icon":"folder.fill","isRenamingEnabled":'$renames',"prefix":"Quil","includeDate":false,'
-    folder+='"fileFormat":"'$1'"}'
-    cat >"$home/.config/Quillary/Quillary.conf" <<EOF
-[General]
-showPopup=false
-autoMove=true
-selectedFolderID=3F2504E0-4F89-41D3-9A0C-0305E82C3301
-savedFolders_v2="[${folder//\"/\\\"}]"
-EOF
+# sway will not run as root: run as root, the compositor and every client of its session run as
+# `nobody`. Callers set `home` and `runtime` (XDG_RUNTIME_DIR), and WAYLAND_DISPLAY, DISPLAY,
+# SWAYSOCK and DBUS_SESSION_BUS_ADDRESS as the session gives them.
+session_user_begin() {
+    drop_root=()
+    if [[ $(id -u) -eq 0 ]]; then
+        command -v setpriv >/dev/null || e2e_missing setpriv
+        drop_root=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+        chmod 755 "$work"
+    fi
+}
+session_env() {
+    session=(env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 XDG_RUNTIME_DIR="$runtime"
+        XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache"
+        ${WAYLAND_DISPLAY:+WAYLAND_DISPLAY="$WAYLAND_DISPLAY"} ${DISPLAY:+DISPLAY="$DISPLAY"}
+        ${SWAYSOCK:+SWAYSOCK="$SWAYSOCK"} ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"}
+        "${drop_root[@]}")
+}
+as_user() {
+    session_env
+    "${session[@]}" "$@"
+}
+# user_spawn LOG COMMAND...: a child of the session, in the background, reading the caller's stdin.
+user_spawn() {
+    local log=$1
+    shift
+    session_env
+    "${session[@]}" "$@" <&0 >"$log" 2>&1 &
+    pids+=($!)
 }

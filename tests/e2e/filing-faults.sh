@@ -1,41 +1,27 @@
 #!/usr/bin/env bash
-# The real binary, headless in a throw-away HOME, auto-moving screenshots while the file system
-# misbehaves. Whatever happens, every screenshot exists whole, under its old name or its new one, once
-# (twice only when the process was killed between placing a copy and removing its source); no
-# temporary file survives the next start; Quillary says what failed and starts again cleanly.
+# The real binary, headless, auto-moving screenshots while it is ended (kill -9, SIGTERM) or the file
+# system misbehaves. Every screenshot stays whole under its old or new name, once (twice only when
+# killed between placing a copy and removing its source); no temporary file survives the next start;
+# Quillary says what failed and starts again cleanly.
 #
-#   tests/e2e/filing-faults.sh path/to/quillary SCENARIO
-#
-#   disk-full          the destination fills up during a conversion: a small tmpfs where root may
-#                      mount one (in a mount namespace of its own), and always a file-size limit
-#                      (RLIMIT_FSIZE: with SIGXFSZ ignored writes fail with EFBIG, else the signal
-#                      ends the process mid-write)
-#   other-filesystem   the destination lies on another filesystem (/dev/shm): moves copy across
-#   read-only          the destination folder is read-only (mode 555; as root the binary runs with
-#                      CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH dropped, so the mode holds)
-#   folder-recreated   the watched folder is deleted, moved away, made and deleted again in a row, or
-#                      briefly replaced by a file, and made again while watched
-#
-# Prints one PASS/FAIL line per check and exits 1 when any failed, 77 when it cannot run here.
+#   tests/e2e/filing-faults.sh path/to/quillary SCENARIO   (exits 1 when a check failed, 77 when it cannot run here)
 set -uo pipefail
 
 scenario=${2:-}
 case $scenario in
-disk-full | other-filesystem | read-only | folder-recreated) ;;
+interrupted | disk-full | other-filesystem | read-only | folder-recreated) ;;
 *)
-    echo "usage: $0 path/to/quillary disk-full|other-filesystem|read-only|folder-recreated" >&2
+    echo "usage: $0 path/to/quillary interrupted|disk-full|other-filesystem|read-only|folder-recreated" >&2
     exit 2
     ;;
 esac
-# Root gets a mount namespace of its own, where a small tmpfs can fill up without touching the machine.
 if [[ $scenario == disk-full && -z ${QUILLARY_FAULTS_NAMESPACE:-} && $(id -u) -eq 0 ]] &&
     unshare --mount --propagation private true 2>/dev/null; then
     QUILLARY_FAULTS_NAMESPACE=1 exec unshare --mount --propagation private "$0" "$@"
 fi
 
 source "$(dirname "$0")/common.sh"
-e2e_begin "faults-$scenario" "${1:-}" convert cmp
-# Written whole before the watch sees its name, as screenshot tools do.
+e2e_begin "faults-$scenario" "${1:-}" convert identify cmp
 convert -size 1600x1000 xc: +noise Random -depth 8 "$work/noise.png"
 convert -size 320x200 gradient:'#88c0d0-#5e81ac' "$work/small.png"
 
@@ -44,39 +30,27 @@ desktop=$home/Desktop
 dest=$home/Pictures/Filed
 log=$work/quillary.log
 pid=
-starts=0
+kills=0
 mkdir -p "$desktop" "$dest" "$home/.config/Quillary" "$home/run"
 chmod 700 "$home/run"
 touch "$log"
 
-# start [WRAPPER...]: starts Quillary (through WRAPPER, e.g. prlimit) and waits for it to watch.
-start() {
-    ((starts++))
-    env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$home/run" \
-        "$@" "$binary" >>"$log" 2>&1 &
-    pid=$!
-    pids+=($pid)
-    watching() { [[ $(grep -c 'access: OK' "$log") -ge $starts ]]; }
-    wait_until 10 watching
-}
-# Ends it with SIGTERM; true when it quit with status 0.
-quit() {
-    kill -TERM "$pid"
-    wait "$pid" 2>/dev/null
-    local status=$?
-    pid=
-    ((status == 0))
-}
 # Starts it again and checks that it comes up, cleans up after a killed writer, and quits cleanly.
 restarts_cleanly() {
-    check "starts again" start
+    check "starts again" start_headless
     sleep 0.5
     check "no temporary file remains after the restart" no_temporary_files
     check "quits cleanly" quit
 }
+killed() {
+    kill -9 "$pid"
+    wait "$pid" 2>/dev/null
+    pid=
+    ((kills++))
+}
 
 taken=0
-# take IMAGE [N]: N (1) screenshots of IMAGE, "Screenshot nnnn.png", 50 ms apart.
+# take IMAGE [N]: N (1) screenshots "Screenshot nnnn.png", 50 ms apart, written whole before renamed.
 take() {
     local i
     for ((i = 0; i < ${2:-1}; i++)); do
@@ -88,33 +62,37 @@ take() {
 }
 shot_name() { printf 'Screenshot %04d.png' "$1"; }
 left() { [[ -e "$desktop/$(shot_name "$1")" ]]; }
-gone() { ! left "$1"; }
+# gone FIRST [LAST]: those screenshots have all left the watched folder.
+gone() {
+    local i
+    for ((i = $1; i <= ${2:-$1}; i++)); do ! left "$i" || return 1; done
+}
 
 temporary_files() { find "$dest/" "$desktop" -name '.*.quillary-*' | wc -l; }
 no_temporary_files() { [[ $(temporary_files) -eq 0 ]]; }
 dest_empty() { [[ -z $(ls -A "$dest/") ]]; }
 # logged START END: a line of Quillary's output starts with START and ends with END.
 logged() { grep -F -- "$1" "$log" | grep -qF -- "$2"; }
-# Nothing lost and nothing doubled: as many files in the two folders together as screenshots taken.
+filed_count() { find "$dest/" -type f ! -name '.*.quillary-*' | wc -l; }
+left_count() { find "$desktop" -name 'Screenshot *.png' | wc -l; }
+# Nothing lost, and nothing doubled but for at most one copy per kill so far.
 accounted_for() {
-    local filed
-    filed=$(find "$dest/" -type f ! -name '.*.quillary-*' | wc -l)
-    [[ $(($(find "$desktop" -name 'Screenshot *.png' | wc -l) + filed)) -eq $taken ]]
+    local total=$(($(left_count) + $(filed_count)))
+    ((total >= taken && total <= taken + kills))
 }
-# The screenshot N is still in the watched folder, byte for byte the IMAGE it was taken from.
 kept_whole() { cmp -s "$2" "$desktop/$(shot_name "$1")"; }
-# Every filed JPEG decodes whole (ImageMagick's identify, warnings as errors).
 filed_whole() {
     local f
     for f in "$dest"/*.jpg; do
         [[ -e $f ]] || continue
-        identify -regard-warnings "$f" >/dev/null 2>&1 || return 1
+        identify -regard-warnings "$f" >/dev/null 2>&1 || {
+            echo "  not whole: ${f##*/}"
+            return 1
+        }
     done
 }
-# filed N: the screenshot N under its own name in the destination (plain moves keep the name).
 filed() { [[ -e "$dest/$(shot_name "$1")" ]]; }
-# Of the screenshots FIRST..LAST, each is in the watched folder or filed, and at most MAX (0) of them
-# in both (a kill between placing a copy and removing its source).
+# each_once FIRST LAST [MAX]: each of those is in the watched folder or filed, at most MAX (0) in both.
 each_once() {
     local i both=0
     for ((i = $1; i <= $2; i++)); do
@@ -129,11 +107,45 @@ each_once() {
 }
 
 case $scenario in
+interrupted)
+    # Noise converts slowly: a conversion is in flight for a good share of the time.
+    convert -size 2400x1500 xc: +noise Random -depth 8 "$work/big.png"
+    write_auto_move_settings jpg
+    for round in kill-1 kill-2 kill-3 term-1 term-2; do
+        scenario=interrupted/$round
+        check "starts" start_headless
+        take "$work/big.png" 12
+        sleep 0.$((RANDOM % 6 + 2))
+        if [[ $round == kill-* ]]; then
+            killed
+        else
+            began=$EPOCHREALTIME
+            check "SIGTERM ends it with status 0" quit
+            elapsed=$(seconds_since "$began")
+            check "... within 8 s (took $elapsed s)" awk -v e="$elapsed" 'BEGIN { exit !(e < 8) }'
+            check "... leaving no temporary file" no_temporary_files
+        fi
+        check "every screenshot is there once or, at worst, twice ($(filed_count) filed + $(left_count) left of $taken)" \
+            accounted_for
+        check "every filed JPEG is whole" filed_whole
+    done
+    scenario=interrupted/restart
+    first=$((taken + 1))
+    check "starts again" start_headless
+    sleep 1
+    check "no temporary file of an interrupted conversion remains after the restart" no_temporary_files
+    take "$work/big.png" 3
+    check "new screenshots are filed after the restart" wait_until 20 gone $first $taken
+    check "every screenshot is accounted for" accounted_for
+    check "every filed JPEG is whole" filed_whole
+    check "quits cleanly" quit
+    ;;
+
 disk-full)
     # fill_up WRAPPER...: a conversion that cannot be written whole fails cleanly, and says so.
     fill_up() {
         write_auto_move_settings jpg
-        check "starts" start "$@"
+        check "starts" start_headless "$@"
         take "$work/noise.png"
         check "says that the move failed and why" \
             wait_until 20 logged "❌ Move failed: $desktop/$(shot_name $taken) → $dest/Quil_" ".jpg: there is no room for it on the disk"
@@ -147,9 +159,8 @@ disk-full)
         trap 'umount "$dest" 2>/dev/null; e2e_cleanup' EXIT
         scenario=disk-full/tmpfs
         fill_up
-        # With room again, the next screenshot is filed.
         umount "$dest"
-        check "starts with room on the disk" start
+        check "starts with room on the disk" start_headless
         take "$work/small.png"
         check "a later screenshot is filed" wait_until 10 gone $taken
         check "nothing is lost, nothing doubled" accounted_for
@@ -166,7 +177,7 @@ disk-full)
 
     scenario=disk-full/ended-by-SIGXFSZ
     write_auto_move_settings jpg
-    check "starts" start prlimit --fsize=262144 --core=0
+    check "starts" start_headless prlimit --fsize=262144 --core=0
     take "$work/noise.png"
     ended() { [[ ! -e /proc/$pid/stat || $(awk '{ print $3 }' "/proc/$pid/stat") == Z ]]; }
     check "is ended while writing the conversion" wait_until 20 ended 2>/dev/null
@@ -184,55 +195,46 @@ other-filesystem)
         echo "SKIP: no /dev/shm to put the destination on"
         exit 77
     }
-    cleanup_shm() {
-        rm -rf "$shm"
-        e2e_cleanup
-    }
-    trap cleanup_shm EXIT
+    trap 'rm -rf "$shm"; e2e_cleanup' EXIT
     rmdir "$dest"
     ln -s "$shm" "$dest"
     if [[ $(stat -f -c %i "$desktop") == $(stat -f -c %i "$shm") ]]; then
         echo "SKIP: /dev/shm is on the same filesystem as $work"
         exit 77
     fi
-    scenario=other-filesystem/png
-    write_auto_move_settings png
-    check "starts" start
-    first=$((taken + 1))
-    take "$work/noise.png" 6
-    check "every screenshot leaves the watched folder" wait_until 30 gone $taken
-    check "each is filed once under its name, none is left behind" each_once $first $taken
     same_bytes() {
         local f
         for f in "$dest"/Screenshot*.png; do
             cmp -s "$work/noise.png" "$f" || return 1
         done
     }
-    check "every filed copy has every byte" same_bytes
-    check "no temporary file is left" no_temporary_files
-    check "quits cleanly" quit
+    for format in png jpg; do
+        scenario=other-filesystem/$format
+        write_auto_move_settings $format
+        check "starts" start_headless
+        first=$((taken + 1))
+        take "$work/noise.png" 6
+        check "every screenshot leaves the watched folder" wait_until 30 gone $first $taken
+        if [[ $format == png ]]; then
+            check "each is filed once under its name, none is left behind" each_once $first $taken
+            check "every filed copy has every byte" same_bytes
+        else
+            check "each is filed once" test "$(find "$dest/" -name 'Quil_*.jpg' | wc -l)" -eq 6
+            check "every filed JPEG is whole" filed_whole
+        fi
+        check "no temporary file is left" no_temporary_files
+        check "quits cleanly" quit
+    done
 
-    scenario=other-filesystem/jpg
-    write_auto_move_settings jpg
-    check "starts" start
-    take "$work/noise.png" 6
-    check "every screenshot leaves the watched folder" wait_until 30 gone $taken
-    check "each is filed once" test "$(find "$dest/" -name 'Quil_*.jpg' | wc -l)" -eq 6
-    check "every filed JPEG is whole" filed_whole
-    check "no temporary file is left" no_temporary_files
-    check "quits cleanly" quit
-
-    # Killed in the middle of copies: nothing lost, at worst the copy in flight placed while its
-    # source stays.
+    # Killed in the middle of copies: at worst the copy in flight placed while its source stays.
     write_auto_move_settings png
     for round in 1 2 3; do
         scenario=other-filesystem/kill-$round
-        check "starts" start
+        check "starts" start_headless
         first=$((taken + 1))
         take "$work/noise.png" 8
         sleep 0.$((RANDOM % 4 + 1))
-        kill -9 "$pid"
-        wait "$pid" 2>/dev/null
+        killed
         check "every screenshot is there once, or one of them twice" each_once $first $taken 1
         check "every filed copy has every byte" same_bytes
         restarts_cleanly
@@ -240,7 +242,7 @@ other-filesystem)
     ;;
 
 read-only)
-    # Root passes any mode bits; without these two capabilities it is held to them like anyone else.
+    # Root passes any mode bits; without these two capabilities it is held to them.
     as_user=()
     [[ $(id -u) -eq 0 ]] && as_user=(setpriv --bounding-set -dac_override,-dac_read_search --)
     touch "$work/locked"
@@ -255,7 +257,7 @@ read-only)
         write_auto_move_settings "$format"
         name=Quil_001.jpg
         [[ $format == png ]] && name=$(shot_name $((taken + 1)))
-        check "starts" start "${as_user[@]}"
+        check "starts" start_headless "${as_user[@]}"
         take "$work/small.png"
         check "says that the move failed and why" \
             wait_until 10 logged "❌ Move failed: $desktop/$(shot_name $taken) → $dest/$name" ": the target folder could not be written"
@@ -265,7 +267,7 @@ read-only)
     done
     scenario=read-only/writable-again
     chmod 755 "$dest"
-    check "starts" start "${as_user[@]}"
+    check "starts" start_headless "${as_user[@]}"
     take "$work/small.png"
     check "a later screenshot is filed" wait_until 10 gone $taken
     check "nothing is lost, nothing doubled" accounted_for
@@ -274,9 +276,9 @@ read-only)
 
 folder-recreated)
     write_auto_move_settings jpg
-    check "starts" start
-    # remake HOW: the watched folder goes (deleted or moved away) and a new one takes its name, at
-    # once or only after Quillary noticed; a screenshot is then taken in the new folder at once.
+    check "starts" start_headless
+    # remake HOW WHEN: the watched folder goes and a new one takes its name, at once or only after
+    # Quillary noticed; a screenshot is then taken in the new folder at once.
     remake() {
         local gone_lines
         gone_lines=$(grep -c 'is gone; waiting' "$log")
@@ -307,5 +309,5 @@ folder-recreated)
     ;;
 esac
 
-echo "$passes passed, $failures failed"
-((failures == 0))
+scenario=all
+e2e_end

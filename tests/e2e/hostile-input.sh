@@ -1,14 +1,10 @@
 #!/usr/bin/env bash
-# The real binary, headless in a throw-away HOME, auto-moving into a folder that is a symbolic link,
-# with a prefix too long for a file name and conversion to JPEG, while the watched folder gets names
-# with a line break, bytes that are not UTF-8, leading dashes and 255 bytes (all filed, under names
-# that fit), links named like screenshots (left alone, as is what they point at) and a PNG whose header
-# claims 100,000 x 100,000 pixels (kept, reported on one line). Then it starts on a stored folder list
-# of 100,000 entries, which is kept aside whole, and prints how long that start took.
+# The real binary, headless, auto-moving into a linked folder with a prefix too long for a file name
+# and conversion to JPEG, while the watched folder gets odd names (all filed, under names that fit),
+# links named like screenshots (left alone) and a PNG claiming 100,000 x 100,000 pixels (kept, reported
+# on one line); then it starts on a stored list of 100,000 folders, which is kept aside whole.
 #
-#   tests/e2e/hostile-input.sh [path/to/quillary]
-#
-# Prints one PASS/FAIL line per check and exits 1 when any failed, 77 when a tool is missing.
+#   tests/e2e/hostile-input.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
 set -uo pipefail
 unset DISPLAY
 
@@ -31,19 +27,6 @@ write_conf() { # the stored folder list as given, its quotes escaped for the INI
     printf '[General]\nshowPopup=false\nautoMove=true\nselectedFolderID=%s\nsavedFolders_v2="%s"\n' "$id" \
         "$(sed 's/"/\\"/g' "$1")" >"$conf"
 }
-start() {
-    log=$work/$scenario.log
-    : >"$log"
-    env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$home/run" \
-        "$binary" >"$log" 2>&1 &
-    pid=$!
-    pids+=("$pid")
-    wait_until 30 grep -q 'access: OK' "$log"
-}
-quit() {
-    kill -TERM "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-}
 take() { # take NAME [FILE]: a screenshot written whole under NAME, which may hold escapes
     local name
     printf -v name '%b' "$1"
@@ -54,7 +37,8 @@ take() { # take NAME [FILE]: a screenshot written whole under NAME, which may ho
 scenario=names-and-links
 echo "[$folder]" >"$work/folders.json"
 write_conf "$work/folders.json"
-check "Quillary starts" start
+log=$work/names.log
+check "Quillary starts" start_headless
 for name in 'Screenshot\nline.png' 'Screenshot \xff\xfe.png' '-Screenshot.png' '--help Screenshot.png' \
     "Screenshot $(printf 'x%.0s' {1..240}).png"; do
     take "$name"
@@ -112,9 +96,9 @@ awk 'BEGIN {
 }' >"$work/many.json"
 write_conf "$work/many.json"
 began=$EPOCHREALTIME
-check "Quillary starts" start
-echo "   (started in $(awk -v a="$began" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }') s on a" \
-    "$(stat -c %s "$work/many.json")-byte list)"
+log=$work/many.log
+check "Quillary starts" start_headless
+echo "   (started in $(seconds_since "$began") s on a $(stat -c %s "$work/many.json")-byte list)"
 kept=$home/.config/Quillary/savedFolders_v2_unreadable.json
 check "the list is reported as kept in a file of its own" \
     grep -q "^⚠️ Quillary: The saved folder list could not be read; it was kept in $kept before" "$log"
@@ -125,5 +109,4 @@ check "the settings file is small again, with the four standard folders" \
 quit
 
 scenario=all
-echo "$passes passed, $failures failed"
-((failures == 0))
+e2e_end

@@ -1,32 +1,19 @@
-# Sourced by end-to-end scripts that need two monitors side by side. Xvfb cannot do this (its
-# Xinerama heads all sit at 0,0 and it ignores RandR monitors), so this runs the real Xorg server
-# with the dummy video driver: one X screen of 3200x1080 that RandR splits into two outputs,
-#   DUMMY0 1920x1080 at +0+0 and DUMMY1 1280x1024 at +1920+0.
-# Qt's xcb platform reports them as two QScreens, openbox sees two Xinerama heads, and the pointer
-# (xdotool, through XTEST) moves across both. The pointer stays on the monitors: a move into the
-# strip below the right one (y >= 1024 there) stops at the left monitor's edge.
+# Sourced by end-to-end scripts that need two monitors side by side: Xvfb cannot (its Xinerama heads
+# all sit at 0,0), so this runs Xorg with the dummy video driver, one 3200x1080 screen that RandR splits
+# into DUMMY0 1920x1080 at +0+0 and DUMMY1 1280x1024 at +1920+0 (xserver-xorg-video-dummy, xrandr).
 #
-# Debian packages: xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils (for xrandr).
-#
-# start_two_monitor_display WORKDIR
-#   Starts the server (config and log in WORKDIR), waits until it answers, exports DISPLAY and
-#   appends its pid to the caller's array `pids`. Sets monitor0_geometry and monitor1_geometry to
-#   "X Y W H" as the server reports them. A missing tool ends the caller through e2e_missing; returns 1
-#   when the server does not come up with the two monitors.
-
+# start_two_monitor_display WORKDIR: starts it (config and log in WORKDIR), exports DISPLAY, adds its
+# pid to `pids`, sets monitor0_geometry and monitor1_geometry ("X Y W H"). A missing tool ends the
+# caller through e2e_missing; returns 1 when the server does not come up with the two monitors.
 start_two_monitor_display() {
     local work=$1 xorg=/usr/lib/xorg/Xorg display_fd i
-    # The binary itself, not the /usr/bin/Xorg wrapper: where xserver-xorg-legacy is installed the
-    # wrapper refuses users who are not on a console. No privileges are needed for the dummy driver.
+    # Not the /usr/bin/Xorg wrapper, which refuses users who are not on a console.
     if [[ ! -x "$xorg" || ! -e /usr/lib/xorg/modules/drivers/dummy_drv.so ]]; then
         e2e_missing "Xorg with the dummy driver (xserver-xorg-video-dummy)"
     fi
     command -v xrandr >/dev/null || e2e_missing xrandr
 
-    # Each output takes its mode and position from the Monitor section named in the Device's
-    # "Monitor-<output>" option; DUMMY1 has no (fake) monitor plugged in, so it is off unless
-    # enabled. No input hotplugging, so a server run as root never grabs the machine's real devices;
-    # the core pointer and keyboard (and XTEST, which xdotool uses) exist without any input driver.
+    # No input hotplugging, so a server run as root never grabs the machine's real devices.
     cat >"$work/xorg.conf" <<'EOF'
 Section "ServerFlags"
     Option "AutoAddDevices" "false"
@@ -69,16 +56,13 @@ Section "Screen"
 EndSection
 EOF
 
-    # -sharevts -novtswitch: when run as root the server still opens a VT, but shares the current
-    # one instead of switching to it.
+    # -sharevts -novtswitch: run as root, it shares the current VT instead of switching.
     : >"$work/display"
     exec {display_fd}>"$work/display"
     "$xorg" -displayfd "$display_fd" -config "$work/xorg.conf" -logfile "$work/xorg.log" \
         -noreset -nolisten tcp -sharevts -novtswitch >"$work/xorg.out" 2>&1 &
     pids+=($!)
     exec {display_fd}>&-
-    # The display number is written once the server accepts clients; give up after 10 s or when
-    # the server has already died.
     for ((i = 0; i < 100; i++)); do
         [[ -s "$work/display" ]] || ! kill -0 "${pids[-1]}" 2>/dev/null && break
         sleep 0.1
@@ -90,7 +74,7 @@ EOF
     DISPLAY=:$(head -n1 "$work/display")
     export DISPLAY
 
-    # "0: +*DUMMY0 1920/508x1080/286+0+0  DUMMY0" -> "0 0 1920 1080", one line per monitor.
+    # "0: +*DUMMY0 1920/508x1080/286+0+0  DUMMY0" -> "0 0 1920 1080"
     local monitors
     monitors=$(xrandr --listmonitors | sed -nE 's#.* ([0-9]+)/[0-9]+x([0-9]+)/[0-9]+\+([0-9]+)\+([0-9]+) .*#\3 \4 \1 \2#p')
     monitor0_geometry=$(sed -n 1p <<<"$monitors")

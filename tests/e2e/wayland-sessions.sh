@@ -1,33 +1,25 @@
 #!/usr/bin/env bash
-# End-to-end flow on Wayland sessions, the real binary started as a session would start it (no
-# QT_QPA_PLATFORM): a headless sway with XWayland (clipboard-manager protocol), the same sway without
-# XWayland (native Wayland windows), and weston with XWayland (no clipboard-manager protocol: the
-# clipboard comes through XWayland). On each: the platform line, a screenshot gets the card, where it
-# is, filing it with a click where the session has a pointer to click with, a copied image saved, and
-# filing by auto-move in a second start. Run as root, the compositors and every client run as `nobody`.
+# The flow on Wayland sessions, the binary started as a session starts it (no QT_QPA_PLATFORM): headless
+# sway with XWayland, sway without it, and weston with XWayland (no clipboard-manager protocol). Through
+# XWayland the card bypasses window management, so it must sit exactly at the lower right; natively
+# sway places it. weston runs nested in an Xvfb: its headless backend has no seat, and crashed when an
+# X client took the clipboard.
 #
-# Through XWayland the card bypasses window management, so it must sit exactly at the lower right:
-# checked in the X server and, on sway, in what the compositor shows (grim). Clicks go in through
-# XTEST. Natively, sway places the card itself: it must float at its own size on the output. The
-# headless sway has no pointer device, so there the card is not clicked.
-#
-# weston runs nested in an Xvfb (its x11 backend) rather than headless: its headless backend has no
-# seat, and there weston 10 crashed as soon as an X client took the clipboard.
-#
-#   tests/e2e/wayland-sessions.sh [path/to/quillary]
-#
-# Prints one PASS/FAIL line per check and exits 1 when any failed, 77 when a tool is missing.
+#   tests/e2e/wayland-sessions.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
 set -uo pipefail
 
-here=$(dirname "$0")
-source "$here/common.sh"
-e2e_begin wayland-sessions "${1:-}" sway swaymsg weston weston-debug Xwayland Xvfb wl-copy xclip jq convert compare \
+source "$(dirname "$0")/common.sh"
+e2e_begin wayland-sessions "${1:-}" sway swaymsg weston weston-debug Xwayland Xvfb wl-copy wl-paste xclip jq convert compare \
     grim xwininfo xdotool
 
-source "$here/session-user.sh"
+session_user_begin
 convert -size 320x200 xc: +noise Random -depth 8 "$work/shot.png"
 convert -size 200x120 xc: +noise Random -seed 7 -depth 8 "$work/copied.png"
-chmod 644 "$work"/*.png
+for seed in 8 9; do
+    convert -size 200x120 xc: +noise Random -seed $seed -depth 8 "$work/copied-$seed.png"
+done
+printf 'just some text' >"$work/text.txt"
+chmod 644 "$work"/*.png "$work/text.txt"
 
 # A fresh HOME and runtime folder for one session, owned by the session's user.
 new_session() {
@@ -41,13 +33,7 @@ new_session() {
     unset WAYLAND_DISPLAY DISPLAY SWAYSOCK DBUS_SESSION_BUS_ADDRESS
     session_from=${#pids[@]}
 }
-end_session() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= session_from; i--)); do
-        stop "${pids[i]}"
-    done
-    pids=("${pids[@]:0:session_from}")
-}
+end_session() { stop_from "$session_from"; }
 write_conf() {
     local folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed",'
     folder+='"icon":"folder.fill","isRenamingEnabled":false,"prefix":"","includeDate":false,"fileFormat":"png"}'
@@ -70,30 +56,18 @@ take_shot() {
     as_user mv "$home/Desktop/.incoming.png" "$home/Desktop/$shot"
 }
 filed() { [[ -f "$home/Pictures/Filed/$shot" && ! -e "$home/Desktop/$shot" ]]; }
-saved_count() { find "$home/Desktop/ClipBoard" -maxdepth 1 -name 'Clipboard_*.png' 2>/dev/null | wc -l; }
-count_is() { [[ $(saved_count) -eq $1 ]]; }
 
 # start_quillary NAME PLATFORM: Quillary as the session starts it, and waits until it watches.
 start_quillary() {
     qlog=$dir/$1.log
     user_spawn "$qlog" "$binary"
     quillary_pid=${pids[-1]}
-    watching() { grep -qs 'access: OK' "$qlog"; }
-    check "Quillary starts and watches" wait_until 10 watching
+    check "Quillary starts and watches" wait_until 10 grep -qs 'access: OK' "$qlog"
     check "it names the platform of its windows: $2" grep -q "^📍 Quillary: Wayland session.*$2" "$qlog"
 }
-# auto_move_flow PLATFORM: a second start that files by auto-move.
-auto_move_flow() {
-    stop "$quillary_pid"
-    write_conf false true
-    start_quillary quillary-auto "$1"
-    take_shot
-    check "auto-move files the screenshot into the chosen folder" wait_until 5 filed
-}
-
 # common_flow PLATFORM KIND COPIER...: the card for a screenshot and where it is (card_rect gives its
-# "x y w h kind" and output_rect the output's "x y w h"; KIND is what the card's kind must start with),
-# filing it by a click (when card_image can picture it), a copied image saved, then filing by auto-move.
+# "x y w h kind", output_rect the output's "x y w h"; KIND is what the card's kind must start with),
+# filing it by a click (when unmanaged), a copied image saved, then filing by auto-move in a new start.
 common_flow() {
     local platform=$1 expected_kind=$2 cx cy cw ch kind ox oy ow oh f1x f1y
     shift 2
@@ -138,7 +112,11 @@ common_flow() {
         check "the toast shows centred on the output, where the pointer is" wait_until 1 toast_centred
     fi
     stop "${pids[-1]}"
-    auto_move_flow "$platform"
+    stop "$quillary_pid"
+    write_conf false true
+    start_quillary quillary-auto "$platform"
+    take_shot
+    check "auto-move files the screenshot into the chosen folder" wait_until 5 filed
 }
 
 # Quillary's 420 px wide top-level window in the X server (XWayland): "x y w h kind".
@@ -163,8 +141,6 @@ x_card_image() {
     [[ -n $id ]] && as_user import -window "$id" -depth 8 "txt:$5" 2>/dev/null
 }
 
-# --- sway, with XWayland and without --------------------------------------------------------------
-
 # Natively, Quillary's 420 px wide window as sway lists it: "x y w h shell placement" on the output.
 sway_card_rect() {
     as_user swaymsg -t get_tree 2>/dev/null | jq -r --argjson pid "$quillary_pid" '.. | objects
@@ -174,8 +150,28 @@ sway_card_rect() {
              else "tiled, in a \(.window_rect.width)x\(.window_rect.height) tile" end)' |
         head -n1 | grep .
 }
-# What sway shows where the card is must be the card: the same rectangle of the output as grim saw it
-# before the screenshot was taken differs in most of its pixels.
+# wl_copy TYPE FILE [--primary]: a new owner of the clipboard offering FILE as TYPE, until replaced.
+wl_copy() {
+    user_spawn "$dir/wl-copy.log" wl-copy --foreground ${3:-} --type "$1" <"$2"
+    offers() { as_user wl-paste ${2:-} --list-types 2>/dev/null | grep -qx "$1"; }
+    wait_until 5 offers "$1" "${3:-}"
+}
+# Natively only Quillary's own Wayland connection, through the clipboard-manager protocol, sees the
+# clipboard: what it must not save, then the next image, whole.
+native_clipboard_flow() {
+    stop "$quillary_pid"
+    check "an image is on the clipboard before launch" wl_copy image/png "$work/shot.png"
+    start_quillary quillary-clipboard "$1"
+    check "the image on the clipboard at launch is never saved" stays_false 1.5 count_is 2
+    wl_copy 'text/plain;charset=utf-8' "$work/text.txt"
+    check "copied text writes nothing" stays_false 1.5 count_is 2
+    wl_copy image/png "$work/copied-8.png" --primary
+    check "an image in the primary selection writes nothing" stays_false 1.5 count_is 2
+    wl_copy image/png "$work/copied-9.png"
+    check "the next copied image is written" wait_until 3 count_is 2
+    check "with its own pixels" same_pixels "$(newest)" "$work/copied-9.png"
+}
+# What sway shows where the card is must be the card: most pixels differ from before the screenshot.
 card_seen() {
     as_user grim -g "$1,$2 ${3}x$4" "$dir/seen.png" 2>/dev/null &&
         convert "$dir/before.png" -crop "${3}x$4+$1+$2" +repage "$dir/before-crop.png" || {
@@ -202,7 +198,6 @@ output_rect() { as_user swaymsg -t get_outputs | jq -r '.[0].rect | "\(.x) \(.y)
 for xwayland in enable disable; do
     scenario=sway-xwayland-$xwayland
     new_session "$scenario"
-    # The session's bus, and swaybar hosting the tray, as a sway session has them.
     printf '%s\n' "xwayland $xwayland" 'output HEADLESS-1 resolution 1280x720 position 0 0' \
         'bar {' '    position top' '    tray_output *' '}' \
         "exec echo \"DISPLAY=\$DISPLAY\" >$runtime/display" \
@@ -231,13 +226,12 @@ for xwayland in enable disable; do
         card_rect() { sway_card_rect; }
         before_card() { :; }
         common_flow 'without XWayland: windows on Wayland' 'xdg_shell floating' wl-copy --foreground --type image/png
+        native_clipboard_flow 'without XWayland: windows on Wayland'
     fi
     check "it reads the clipboard through the clipboard-manager protocol" \
         grep -q '^📍 Quillary: Clipboard read through wlr-data-control-unstable-v1 on Wayland$' "$dir/quillary.log"
     end_session
 done
-
-# --- weston, with XWayland ------------------------------------------------------------------------
 
 card_rect() { x_card_rect; }
 card_image() { x_card_image "$@"; }
@@ -276,5 +270,4 @@ fi
 end_session
 
 scenario=all
-echo "$passes passed, $failures failed"
-((failures == 0))
+e2e_end

@@ -1,48 +1,24 @@
 #!/usr/bin/env bash
-# End-to-end check of the popup flow: the real binary on a private Xvfb display with openbox, once per
-# kind of tray (XEmbed through trayer, StatusNotifierItem through gtk-sni-tray-standalone, and each
-# of them again starting only after Quillary). It drives the tray and the card with xdotool and
-# checks what a user would see: windows, files on disk, the stored settings, the icon's tooltip.
+# The popup flow on a private Xvfb with openbox, once per kind of tray (XEmbed through trayer,
+# StatusNotifierItem through gtk-sni-tray-standalone, each again starting only after Quillary), driven
+# with xdotool and checked as a user would see it: windows, files, stored settings, the icon's tooltip.
 #
-#   tests/e2e/x11-popup-flow.sh [path/to/quillary]
-#
-# Prints one PASS/FAIL line per check and exits 1 when any failed, 77 when a tool is missing.
+#   tests/e2e/x11-popup-flow.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
 set -uo pipefail
 
 source "$(dirname "$0")/common.sh"
 e2e_begin e2e "${1:-}" Xvfb openbox xdotool xprop import convert trayer dbus-launch dbus-send \
     status-notifier-watcher gtk-sni-tray-standalone trash-list
 
-# --- the display --------------------------------------------------------------------------------
-
 scenario=display
 home=$work/setup
 mkdir -p "$home/run"
 chmod 700 "$home/run"
-exec {displayfd}>"$work/display"
-Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec {displayfd}>&-
-export DISPLAY=
-display_known() { [[ -s "$work/display" ]]; }
-if ! wait_until 10 display_known; then
-    fail "Xvfb starts"
-    exit 1
-fi
-DISPLAY=:$(head -n1 "$work/display")
-export DISPLAY
-unset DBUS_SESSION_BUS_ADDRESS
-if ! start_window_manager; then
-    fail "openbox starts"
-    exit 1
-fi
 screen_w=1920
 screen_h=1080
+start_xvfb ${screen_w}x$screen_h
 
-# A real PNG, finished with its IEND chunk, for every screenshot the tests "take".
 convert -size 800x500 gradient:'#88c0d0-#5e81ac' "$work/shot.png"
-
-# --- helpers about the app's windows ------------------------------------------------------------
 
 # Visible top-level windows of Quillary, one "id x y w h" line each.
 quillary_windows() {
@@ -63,13 +39,10 @@ card_on_desktop() {
     [[ $(xdotool get_desktop_for_window "$id" 2>/dev/null) == "$1" ]]
 }
 card_gone() { [[ $(card_count) -eq 0 ]]; }
-# A menu is any other window of Quillary's that is neither the card nor a tray icon.
 menu_shown() { quillary_windows | awk '$4 != 420 && $4 > 64 && $5 < 400' | grep -q .; }
 settings_shown() { xdotool search --onlyvisible --name '^Quillary Settings$' >/dev/null 2>&1; }
 
-# Where the card's buttons are, read off its pixels: the first two folder buttons (the INI lists
-# two custom folders, drawn in the accent blue) and the trash button (red).
-# Prints "folder1_x folder1_y folder2_x folder2_y trash_x trash_y" in screen coordinates.
+# The card's two custom folder buttons and its trash button: "f1x f1y f2x f2y tx ty".
 card_targets() {
     local id x y w h
     read -r id x y w h < <(card_windows | head -n1) || return 1
@@ -78,11 +51,22 @@ card_targets() {
     import -window root -crop "${w}x${h}+${x}+${y}" +repage -depth 8 "txt:$dir/card.txt" 2>/dev/null
     card_buttons "$dir/card.txt" "$x" "$y" "$w" 2
 }
-click_at() {
-    xdotool mousemove "$1" "$2" click "$3"
+click_at() { xdotool mousemove "$1" "$2" click "$3"; }
+# press folder1|folder2|trash|double: clicks that button of the card (double: folder1 twice).
+press() {
+    local f1x f1y f2x f2y tx ty
+    if ! read -r f1x f1y f2x f2y tx ty < <(card_targets); then
+        fail "the card's folder and trash buttons can be located"
+        return 1
+    fi
+    case $1 in
+    folder1) click_at "$f1x" "$f1y" 1 ;;
+    folder2) click_at "$f2x" "$f2y" 1 ;;
+    trash) click_at "$tx" "$ty" 1 ;;
+    double) xdotool mousemove "$f1x" "$f1y" click --repeat 2 --delay 120 1 ;;
+    esac
 }
 
-# The work area as "x y w h" (Qt's available geometry).
 work_area() { xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g' | awk '{print $1, $2, $3, $4}'; }
 card_in_place() {
     local id x y w h ax ay aw ah
@@ -91,19 +75,16 @@ card_in_place() {
     [[ $((x + w)) -eq $((ax + aw - 10)) && $((y + h)) -eq $((ay + ah - 160)) ]]
 }
 
-# --- helpers about trays ------------------------------------------------------------------------
-
 # Prints the centre of Quillary's tray icon, "x y", or fails while there is none.
 tray_icon_centre() {
     case $tray in
     xembed)
-        # The icon is a window of Quillary's embedded in trayer's panel at the bottom right.
         quillary_windows | awk -v sw="$screen_w" -v sh="$screen_h" \
             '$4 <= 64 && $5 <= 64 && $2 > sw - 200 && $3 > sh - 64 { print int($2 + $4 / 2), int($3 + $5 / 2); f = 1; exit }
              END { exit !f }'
         ;;
     sni)
-        # gtk-sni-tray-standalone draws the icons itself, end-aligned in its bar; Quillary's is the only one.
+        # gtk-sni-tray-standalone draws the icons itself, end-aligned; Quillary's is the only one.
         [[ -n $(registered_items) ]] || return 1
         echo "$((screen_w - sni_size / 2)) $((screen_h - sni_size / 2))"
         ;;
@@ -123,7 +104,6 @@ sni_tooltip() {
         string:org.kde.StatusNotifierItem string:ToolTip 2>/dev/null | grep -o '"Quillary[^"]*"' | tr -d '"'
 }
 tooltip_is() { [[ "$(sni_tooltip)" == "$1" ]]; }
-# The tooltip checks only where a host hands it out over D-Bus.
 check_tooltip() { [[ $tray != sni ]] || check "the icon's tooltip reads \"$1\"" wait_until 2 tooltip_is "$1"; }
 
 start_tray() {
@@ -142,26 +122,23 @@ start_tray() {
     esac
 }
 
-# Opens the tray menu with a right click and activates its Nth entry with the keyboard (both Qt's
-# XEmbed menu and the host's D-Bus menu take arrow keys once open).
+# Opens the tray menu with a right click and activates its Nth entry with arrow keys.
 tray_menu_pick() {
-    local n=$1 cx cy keys=()
-    read -r cx cy < <(tray_icon_centre) || return 1
-    click_at "$cx" "$cy" 3
+    local n=$1 keys=()
+    click_tray 3 || return 1
     sleep 0.6
     for ((; n > 0; n--)); do keys+=(Down); done
     xdotool key "${keys[@]}" Return
     sleep 0.4
 }
-left_click_tray() {
+click_tray() {
     local cx cy
     read -r cx cy < <(tray_icon_centre) || return 1
-    click_at "$cx" "$cy" 1
+    click_at "$cx" "$cy" "$1"
 }
 
-ini() { grep -E "^$1=" "$home/.config/Quillary/Quillary.conf" 2>/dev/null | cut -d= -f2-; }
-paused() { [[ $(ini isPaused) == true ]]; }
-not_paused() { [[ $(ini isPaused) != true ]]; }
+paused() { grep -q '^isPaused=true' "$home/.config/Quillary/Quillary.conf"; }
+not_paused() { ! paused; }
 
 shot_number=0
 # take_shots N: N screenshots in a row into the watched folder; their names in $shots.
@@ -181,32 +158,18 @@ trashed() {
         env HOME="$home" XDG_DATA_HOME="$home/.local/share" trash-list 2>/dev/null | grep -qF "/Desktop/$1"
 }
 
-# --- one run per tray ---------------------------------------------------------------------------
-
-# One entry of the folder list, as the settings window stores it.
-folder_json() {
-    printf '{"id":"%s","name":"%s","path":"%s","icon":"folder.fill","isRenamingEnabled":false,' "$1" "$2" "$3"
-    printf '"prefix":"","includeDate":false,"fileFormat":"png"}'
-}
-# A value in QSettings' INI syntax: quoted, with backslashes and quotes escaped.
-ini_quoted() { printf '"%s"' "$(sed 's/\\/\\\\/g; s/"/\\"/g' <<<"$1")"; }
-
-# A throw-away HOME with two custom folders in the list (fixed ids).
+# A throw-away HOME with two custom folders in the list.
 make_home() {
     home=$dir/home
     mkdir -p "$home"/{Desktop,Pictures/Work,Documents/Archive,run,.config/Quillary,.local/share}
     chmod 700 "$home/run"
-    local list
-    list="[$(folder_json 3F2504E0-4F89-41D3-9A0C-0305E82C3301 Work Pictures/Work),$(
-        folder_json 7C9E6679-7425-40DE-944B-E07FC1F90AE7 Archive Documents/Archive)]"
-    printf '[General]\nsavedFolders_v2=%s\n' "$(ini_quoted "$list")" >"$home/.config/Quillary/Quillary.conf"
+    local rest='"icon":"folder.fill","isRenamingEnabled":false,"prefix":"","includeDate":false,"fileFormat":"png"}'
+    local list='[{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Work","path":"Pictures/Work",'$rest
+    list+=',{"id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7","name":"Archive","path":"Documents/Archive",'$rest']'
+    printf '[General]\nsavedFolders_v2="%s"\n' "${list//\"/\\\"}" >"$home/.config/Quillary/Quillary.conf"
 }
 
-start_quillary() {
-    spawn "$dir/quillary.log" "$binary"
-    watching() { grep -q 'access: OK' "$dir/quillary.log"; }
-    check "Quillary starts watching the Desktop folder" wait_until 10 watching
-}
+start_quillary() { check "Quillary starts watching the Desktop folder" start_app "$dir/quillary.log"; }
 
 start_bus() {
     local env_file=$dir/bus.env
@@ -218,7 +181,6 @@ start_bus() {
 }
 
 full_flow() {
-    local f1x f1y f2x f2y tx ty
     check "the tray icon is shown" wait_until 5 tray_icon_shown
 
     take_shots 3
@@ -229,21 +191,16 @@ full_flow() {
     check "the card sits 10 px from the right, 160 px above the bottom of the work area" card_in_place
     check_tooltip "Quillary — 3 pending"
 
-    if ! read -r f1x f1y f2x f2y tx ty < <(card_targets); then
-        fail "the card's folder and trash buttons can be located"
-        return
-    fi
-    click_at "$f1x" "$f1y" 1
+    press folder1 || return
     check "a folder button files the first screenshot there" wait_until 2 filed "$home/Pictures/Work" "$first"
     check "the card stays for the next one" stays_false 0.5 card_gone
     check_tooltip "Quillary — 2 pending"
 
-    click_at "$tx" "$ty" 1
+    press trash
     check "the trash button sends the second one to the Trash (trash-list agrees)" wait_until 2 trashed "$second"
     check "the card stays for the last one" stays_false 0.5 card_gone
 
-    # Shown again while the user is on another virtual desktop (here by the --show-pending shortcut,
-    # as the tray may not be on every desktop), the card comes to that desktop, and back.
+    # Shown again (--show-pending, as the tray may not be on every desktop) on another virtual desktop.
     local desktop
     for desktop in 1 0; do
         xdotool set_desktop "$desktop"
@@ -257,30 +214,25 @@ full_flow() {
     read -r id _ < <(card_windows)
     xdotool windowminimize "$id"
     wait_until 2 card_gone
-    left_click_tray
+    click_tray 1
     check "a left click on the icon with one waiting brings the card back" wait_until 2 card_shown
     if card_shown; then
         check "... at its place" card_in_place
-        read -r f1x f1y f2x f2y tx ty < <(card_targets)
-        click_at "$f2x" "$f2y" 1
+        press folder2
         check "the second folder button files the last one" wait_until 2 filed "$home/Documents/Archive" "$third"
         check "the card goes away after the last one" wait_until 2 card_gone
         check_tooltip "Quillary"
     fi
 
-    # An ordinary double-click files one screenshot: the next card appears under the pointer at once,
-    # and the second click must not act on a screenshot nobody has seen yet.
+    # The next card appears under the pointer at once: a double-click's second click must not file it.
     take_shots 2
     wait_until 3 card_shown
     sleep 0.6
-    if read -r f1x f1y f2x f2y tx ty < <(card_targets); then
-        xdotool mousemove "$f1x" "$f1y" click --repeat 2 --delay 120 1
+    if press double; then
         check "a double-click on a folder button files the first screenshot" \
             wait_until 2 filed "$home/Pictures/Work" "${shots[0]}"
         check "... and leaves the next one where it is" stays_false 1 filed "$home/Pictures/Work" "${shots[1]}"
         check "... with its card shown" card_shown
-    else
-        fail "the card's buttons can be located for the double-click"
     fi
 
     take_shots 1
@@ -293,7 +245,7 @@ full_flow() {
 
     tray_menu_pick 2 # Settings..., Resume Quillary
     check "\"Resume Quillary\" in the tray menu resumes" wait_until 2 not_paused
-    left_click_tray
+    click_tray 1
     check "the queue was emptied by the pause: a left click opens the menu" wait_until 2 menu_shown
     check "... and no card" card_gone
     xdotool key Escape
@@ -312,15 +264,7 @@ late_flow() {
     check "the tray icon appears once a host starts late" wait_until 5 tray_icon_shown
     take_shots 1
     check "a screenshot gets a card" wait_until 3 card_shown
-    local f1x f1y f2x f2y tx ty
-    if read -r f1x f1y f2x f2y tx ty < <(card_targets); then
-        click_at "$f1x" "$f1y" 1
-        check "a folder button files it" wait_until 2 filed "$home/Pictures/Work" "${shots[0]}"
-        check "the card goes away" wait_until 2 card_gone
-    else
-        fail "the card's buttons can be located"
-    fi
-    tray_menu_pick 2 # Settings..., Pause Quillary
+    tray_menu_pick 3 # Show Pending Screenshots, Settings..., Pause Quillary
     check "the late icon's menu pauses" wait_until 2 paused
 }
 
@@ -343,14 +287,9 @@ for scenario in xembed sni late-xembed late-sni; do
         start_quillary
         full_flow
     fi
-    # Everything this run started goes before the next one, newest first.
-    for ((i = ${#pids[@]} - 1; i >= run_pids_from; i--)); do
-        stop "${pids[i]}"
-    done
-    pids=("${pids[@]:0:run_pids_from}")
+    stop_from $run_pids_from
     unset DBUS_SESSION_BUS_ADDRESS
 done
 
 scenario=all
-echo "$passes passed, $failures failed"
-((failures == 0))
+e2e_end

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# check-package.sh CPACK_CONFIG APP_ID VERSION DOCS_DIR MODULE_SUBDIR
-# Makes the Debian package from a built tree and checks what a user gets: the files, the package's
-# fields, the desktop entry, metainfo and man page through their own validators, and the installed
-# program run from a throw-away root with nothing of the build tree around it.
+# check-package.sh CPACK_CONFIG APP_ID VERSION DOCS_DIR MODULE_SUBDIR: makes the Debian package and
+# checks what a user gets, the installed program run from a throw-away root.
 set -euo pipefail
 config=$1 app_id=$2 version=$3 docs=$4 module_subdir=$5
 
@@ -21,6 +19,14 @@ failures=0
 fail() {
     echo "❌ $*"
     failures=$((failures + 1))
+}
+# poll COMMAND...: true once the command succeeds, within 10 s.
+poll() {
+    for _ in $(seq 100); do
+        "$@" && return
+        sleep 0.1
+    done
+    return 1
 }
 
 cpack --config "$config" -B "$work/out" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
@@ -108,11 +114,7 @@ done
 printf '[General]\nlaunchAtLogin=true\n' >"$home/.config/Quillary/Quillary.conf"
 "${run[@]}" >"$work/quillary.log" 2>&1 &
 pid=$!
-for _ in $(seq 100); do
-    grep -q ' — access: ' "$work/quillary.log" && break
-    sleep 0.1
-done
-grep -q ' — access: ' "$work/quillary.log" ||
+poll grep -q ' — access: ' "$work/quillary.log" ||
     fail "the installed program did not start watching: $(cat "$work/quillary.log")"
 entry=$home/.config/autostart/$app_id.desktop
 if [[ -f $entry ]]; then
@@ -123,11 +125,7 @@ else
     fail "no autostart entry $app_id.desktop written"
 fi
 "${run[@]}" --quit >/dev/null
-for _ in $(seq 100); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-if kill -0 "$pid" 2>/dev/null; then
+if ! poll eval '! kill -0 "$pid" 2>/dev/null'; then
     fail "the installed program did not quit" # the clean-up ends it
 else
     wait "$pid" || fail "the installed program ended with status $?: $(cat "$work/quillary.log")"
@@ -140,18 +138,11 @@ launched_by() {
     local entry=$1 log=$work/launched.log answer
     env -i HOME="$home" PATH="$root/usr/bin:/usr/bin:/bin" XDG_RUNTIME_DIR="$work/run" \
         QT_QPA_PLATFORM=offscreen gio launch "$entry" >"$log" 2>&1 || { fail "gio cannot launch $entry: $(cat "$log")"; return; }
-    for _ in $(seq 100); do
-        grep -q ' — access: ' "$log" && break
-        sleep 0.1
-    done
-    grep -q ' — access: ' "$log" || fail "$entry did not start the program: $(cat "$log")"
+    poll grep -q ' — access: ' "$log" || fail "$entry did not start the program: $(cat "$log")"
     answer=$("${run[@]}" --quit 2>&1)
     [[ $answer != *"Not running"* ]] || fail "$entry started no program that --quit could reach"
-    for _ in $(seq 100); do
-        "${run[@]}" --quit 2>&1 | grep -q "Not running" && return
-        sleep 0.1
-    done
-    fail "the program $entry started did not quit"
+    not_running() { "${run[@]}" --quit 2>&1 | grep -q "Not running"; }
+    poll not_running || fail "the program $entry started did not quit"
 }
 if command -v gio >/dev/null; then
     launched_by "$desktop"
