@@ -116,7 +116,6 @@ TEST_F(WatchControllerTest, ACustomFolderIsWatchedUntilItDisappearsAndABlockedOn
 }
 
 // Flameshot's date-and-time names are taken in the folder Flameshot saves into and nowhere else.
-// With no screenshot folder found, the Desktop is the user's own, as user-dirs.dirs names it.
 TEST_F(WatchControllerTest, AToolsOwnNamesCountInItsFolderOnly)
 {
     ASSERT_TRUE(QDir().mkpath(home.filePath(".config/flameshot")));
@@ -133,10 +132,6 @@ TEST_F(WatchControllerTest, AToolsOwnNamesCountInItsFolderOnly)
     test::writeFile(other + "/Screenshot other.png", test::tinyPng());
     ASSERT_TRUE(waitForFound(2));
     EXPECT_EQ(found, (QStringList{"2026-12-06_10-00.png", "Screenshot other.png"}));
-
-    test::writeFile(home.filePath(".config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
-    const WatchController noToolFolder{store, ownOutputs, {}};
-    EXPECT_EQ(noToolFolder.systemScreenshotLocation(), QUrl::fromLocalFile(home.filePath("Schreibtisch")));
 }
 
 // A user tidying up or a sync tool deletes the folder and makes it again, and a screenshot lands in

@@ -93,31 +93,6 @@ TEST_F(ScreenshotDispatcherTest, AutoMoveFilesRenamedAndConvertedSilentlyUnlessT
     EXPECT_EQ(sounds->played.size(), 1u) << "only for the queued one: an automatic move is silent";
 }
 
-TEST_F(ScreenshotDispatcherTest, AutoMoveNumbersAWholeScanInOrderAroundTakenNames)
-{
-    const FolderConfig pngs = addFolder("Pngs", "png");
-    store.setText(prefs::selectedFolderID, pngs.idText());
-    store.setBool(prefs::showPopup, false);
-    store.setBool(prefs::autoMove, true);
-    const QString folder = home.filePath("Desktop/Pngs/");
-    QDir().mkpath(folder);
-    test::writeFile(folder + "Doc_002.png", "already here");
-    QStringList paths;
-    for (const char* name : {"Screenshot a.png", "Screenshot b.png", "Screenshot c.png"})
-        test::writeFile(paths.emplaceBack(shot(name)), name);
-    dispatcher.handleNewScreenshots(paths);
-    // Source, and the name it must get: the free numbers in the scan's order.
-    const std::pair<const char*, const char*> expected[] = {{"Screenshot a.png", "Doc_001.png"},
-                                                            {"Screenshot b.png", "Doc_003.png"},
-                                                            {"Screenshot c.png", "Doc_004.png"}};
-    for (const auto& [source, name] : expected)
-        EXPECT_TRUE(ownOutputs.contains(folder + name)) << name << " is own output before it exists";
-    dispatcher.waitForMoves();
-    for (const auto& [source, name] : expected)
-        EXPECT_EQ(test::readFile(folder + name), source) << name;
-    EXPECT_EQ(filesIn(folder).size(), 4);
-}
-
 TEST_F(ScreenshotDispatcherTest, TheCardFilesTrashesAndAdvancesThroughTheQueue)
 {
     store.setBool(prefs::popupSoundEnabled, true);
