@@ -45,9 +45,7 @@ struct FakeFiles {
     }
 };
 
-// A PNG created at most 2 s before the start whose name, in any case or canonical form, has a marker, or
-// which has the screen-capture flag. Starts beyond the range of nanoseconds since 1970 (before 1678,
-// after 2262) take everything or nothing.
+// Starts outside the range of nanoseconds since 1970 (1678 to 2262) must take everything or nothing.
 TEST(ScreenshotCandidate, NeedsARecentPngWithAMarkerOrTheScreenCaptureFlag)
 {
     FakeFiles files;
@@ -75,8 +73,7 @@ TEST(ScreenshotCandidate, NeedsARecentPngWithAMarkerOrTheScreenCaptureFlag)
             << startedAt.toString().toStdString();
 }
 
-// New screenshots are taken oldest first (stable for equal dates), without probing seen files or marked
-// names; empty and half-written ones wait, unmarked, until they are finished.
+// Oldest first and stable; empty and half-written files wait unmarked, or they would never be taken.
 TEST(ScreenshotScan, TakesNewFinishedScreenshotsOldestFirst)
 {
     FakeFiles files;
@@ -114,23 +111,7 @@ TEST(ScreenshotScan, TakesNewFinishedScreenshotsOldestFirst)
     EXPECT_FALSE(scan().hasUnfinished);
 }
 
-// What pngFileEnd finds (tested with it) decides: only an unfinished PNG or an unreadable file waits.
-TEST(ScreenshotFileIsComplete, OnlyAnUnfinishedPngOrAnUnreadableFileIsIncomplete)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("shot.png"));
-    const QByteArray png = test::tinyPng();
-    test::writeFile(path, png);
-    EXPECT_TRUE(screenshotFileIsComplete(path));
-    test::writeFile(path, png.chopped(1));
-    EXPECT_FALSE(screenshotFileIsComplete(path));
-    test::writeFile(path, "\xff\xd8\xff\xe0 a JPEG under a png name");
-    EXPECT_TRUE(screenshotFileIsComplete(path)) << "not a PNG: taken as it is";
-    EXPECT_FALSE(screenshotFileIsComplete(dir.filePath(QStringLiteral("missing.png"))));
-}
-
-// A tool that always saves under one name: what happens to the file between two scans decides
-// whether the second scan takes it again.
+// A tool that always saves under one name: only a replaced or rewritten file is new again.
 TEST(ScreenshotScan, AFileAtATakenPathIsNewOnlyWhenReplacedOrRewritten)
 {
     QTemporaryDir dir;
@@ -155,34 +136,34 @@ TEST(ScreenshotScan, AFileAtATakenPathIsNewOnlyWhenReplacedOrRewritten)
     EXPECT_EQ(taken(), 1) << "replaced by a rename";
 }
 
-// Odd names are judged by the same rules as any other, and names that are not UTF-8 are handed on as
-// paths that lead back to the same bytes. A link is never listed, whatever it points at, and the probes
-// do not read through one put in a listed file's place.
+// Names that are not UTF-8 lead back to the same bytes; links are neither listed nor read through.
 TEST(ScreenshotScan, OddNamesCountByTheRulesAndLinksNotAtAll)
 {
     QTemporaryDir dir, outside;
     const QByteArray flagged =
         test::tinyPng(test::pngChunk("tEXt", QByteArrayLiteral("Software\0gnome-screenshot")));
     test::writeFile(outside.filePath("IMG.png"), flagged);
-    // Name (255 bytes at most), and whether a regular file of that name is a new screenshot.
-    const std::pair<QByteArray, bool> files[] = {
-        {"Screenshot\nline.png", true},
-        {"-Screenshot.png", true},
-        {"IMG \xff\n.png", true}, // by the file's own flag
-        {"IMG \xfe\xff.png", true},
-        {"Screenshot \xff.png", true},
-        {"Screen\nshot.png", false},
-        {"Scr\303eenshot.png", false}, // a lead byte alone breaks the marker
-        {"Screenshot " + QByteArray(240, 'x') + ".png", true},
+    const QByteArray plain = test::tinyPng();
+    // Name (255 bytes at most), content, and whether a regular file of that name is a new screenshot.
+    const std::tuple<QByteArray, QByteArray, bool> files[] = {
+        {"Screenshot\nline.png", plain, true},
+        {"-Screenshot.png", plain, true},
+        {"IMG \xff\n.png", flagged, true}, // by the file's own flag
+        {"IMG \xfe\xff.png", flagged, true},
+        {"Screenshot \xff.png", plain, true},
+        {"Screen\nshot.png", plain, false},
+        {"Scr\303eenshot.png", plain, false}, // a lead byte alone breaks the marker
+        {"Screenshot " + QByteArray(240, 'x') + ".png", plain, true},
+        {"Screenshot cut.png", plain.chopped(1), false},          // waits until it is finished
+        {"Screenshot jpeg.png", "\xff\xd8\xff\xe0 a JPEG", true}, // not a PNG: taken as it is
     };
     const auto removeFiles = qScopeGuard([&] { // names Qt cannot remove
         for (const auto& file : files)
-            ::unlink(toNativePath(dir.filePath(fromNativePath(file.first))).constData());
+            ::unlink(toNativePath(dir.filePath(fromNativePath(std::get<0>(file)))).constData());
     });
     QStringList expected;
-    for (const auto& [name, taken] : files) {
-        test::writeFile(dir.filePath(fromNativePath(name)),
-                        name.startsWith("IMG") ? flagged : test::tinyPng());
+    for (const auto& [name, content, taken] : files) {
+        test::writeFile(dir.filePath(fromNativePath(name)), content);
         if (taken)
             expected << dir.filePath(fromNativePath(name));
     }
@@ -347,8 +328,7 @@ void mutate(QByteArray& bytes, std::mt19937& random)
     }
 }
 
-// Random mutations never crash a parser or make it read out of bounds (the sanitizers check), and only
-// a file that cannot be read or a broken header gives nullopt.
+// No crash or out-of-bounds read on mutated input (the sanitizers check); nullopt only without a header.
 TEST(PngScreenCaptureFlag, AnswersNothingOnlyForWhatIsNoReadablePng)
 {
     const QTemporaryDir dir;

@@ -134,8 +134,7 @@ TEST_F(WatchControllerTest, AToolsOwnNamesCountInItsFolderOnly)
     EXPECT_EQ(found, (QStringList{"2026-12-06_10-00.png", "Screenshot other.png"}));
 }
 
-// A user tidying up or a sync tool deletes the folder and makes it again, and a screenshot lands in
-// it before the watch is back: the scan made when it comes back finds it.
+// A screenshot that lands in the remade folder before the watch is back is still found.
 TEST_F(WatchControllerTest, AFolderThatIsDeletedIsWatchedAgainOnceItComesBack)
 {
     QSignalSpy changed(&NotificationCenter::defaultCenter(), &NotificationCenter::quillaryWatchStateChanged);
@@ -276,8 +275,7 @@ TEST(ScanSchedulerTest, UnfinishedScreenshotsAreLookedAtAgainForAWhileUnlessPaus
     EXPECT_EQ(h.scans.size(), before) << "a finished scan stops the follow-ups";
 }
 
-// After the watch moves to another folder, nothing of the old one is scanned: not the scan that was
-// due, not its follow-ups, and not a scan asked for by an event that arrives late.
+// Neither a due scan, its follow-ups nor a late event of the old folder scans after the watch moved.
 TEST(ScanSchedulerTest, AfterTheWatchMovesOnLateEventsOfTheOldFolderScanNothing)
 {
     Harness h;

@@ -45,8 +45,7 @@ struct RecordingOutput final : SoundOutput {
     std::vector<std::pair<Clip, double>> plays;
 };
 
-// Each shipped cue plays, decoded once, at its level's volume (low quieter than med, anything else
-// full); unknown and empty names play nothing.
+// Low is quieter than med, anything else full; unknown and empty names play nothing.
 TEST(CuePlayer, PlaysTheNamedCueAtTheLevelsVolume)
 {
     auto output = std::make_unique<RecordingOutput>();

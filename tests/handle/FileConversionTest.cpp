@@ -158,8 +158,7 @@ TEST_F(FileConversionTest, ANewerVersionSavedDuringTheConversionStays)
     }
 }
 
-// A link named like a screenshot is never read through, moved or removed, and neither is what it
-// points at; a destination folder that is a link is a folder like any other.
+// A link named like a screenshot is never read through, moved or removed; a linked target folder is fine.
 TEST_F(FileConversionTest, LinksAreNeitherFollowedNorMovedButALinkedFolderTakesFiles)
 {
     const QByteArray png = picture(20, 10);

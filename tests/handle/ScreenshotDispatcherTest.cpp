@@ -189,8 +189,7 @@ TEST(NamingRuleTest, PicksTheFirstFreeExactlyRenderedNumber)
     }
 }
 
-// However long the prefix, the name fits in a folder: the prefix is shortened between characters, the
-// date, number and extension stay whole, and the next number follows on from the shortened name.
+// The prefix is cut between characters so the name fits; the next number follows the shortened name.
 TEST(NamingRuleTest, ALongPrefixIsShortenedToANameTheFolderTakes)
 {
     // Prefix, with date, format; each longer than a whole name may be.

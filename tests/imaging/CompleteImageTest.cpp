@@ -81,8 +81,7 @@ bool near(QRgb a, QRgb b)
     return qAbs(qRed(a) - qRed(b)) <= 6 && qAbs(qGreen(a) - qGreen(b)) <= 6 && qAbs(qBlue(a) - qBlue(b)) <= 6;
 }
 
-// Transparent, half-transparent and opaque thirds in every pixel layout, streamed in strips or (with
-// TJ_OPTIMIZE, whose per-image tables cannot be joined) decoded whole: a baseline JPEG on white.
+// Every layout, streamed in strips or (TJ_OPTIMIZE: tables cannot be joined) whole, laid on white.
 TEST(JpegEncoder, EveryPixelLayoutIsLaidOnWhiteWithItsResolution)
 {
     QImage image(90, 200, QImage::Format_ARGB32);
@@ -131,8 +130,7 @@ TEST(JpegEncoder, EveryPixelLayoutIsLaidOnWhiteWithItsResolution)
     qunsetenv("TJ_OPTIMIZE");
 }
 
-// A short file whose text chunk claims a gigabyte, refused on the streaming path and on the whole-image
-// one without the gigabyte being allocated first (libpng allocates a chunk whole before reading it).
+// libpng allocates a chunk whole before reading it: a short file claiming a gigabyte must cost nothing.
 TEST(JpegEncoder, AChunkLongerThanTheFileCostsNoMemory)
 {
     const QByteArray file =

@@ -22,8 +22,7 @@ TEST(PdfModule, IsLookedForWhereTheEnvironmentSaysFirstThenBesideTheExecutable)
         EXPECT_EQ(pdfModuleCandidates(exeDir, fromEnvironment), expected) << exeDir.toStdString();
 }
 
-// Without the module every PDF operation fails cleanly and says why; in a process of its own, as the
-// module is loaded once per process.
+// In a process of its own, as the module is loaded once per process.
 TEST(PdfModuleDeathTest, MissingModuleFailsEveryPdfOperationAndSaysWhy)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
