@@ -95,7 +95,7 @@ TEST_F(FileConversionTest, NothingIsWrittenForWhatCannotBeConverted)
     damaged[png.indexOf("IDAT") + 40] ^= 0x10;
     using enum PlaceResult;
     // What, source bytes (none: no source file), formats, outcome (unwritable: the target folder is missing).
-    const std::tuple<const char*, std::optional<QByteArray>, const char*, PlaceResult> cases[] = {
+    std::vector<std::tuple<const char*, std::optional<QByteArray>, const char*, PlaceResult>> cases{
         {"unknown format", png, "jpeg", unsupportedFormat},
         {"PNG cut short", png.first(png.size() / 2), "jpg pdf", undecodable},
         {"PNG without IEND", png.chopped(12), "jpg pdf", undecodable},
@@ -108,11 +108,9 @@ TEST_F(FileConversionTest, NothingIsWrittenForWhatCannotBeConverted)
         {"target folder missing", png, "jpg pdf png", unwritable},
         {"disk full", png, "jpg pdf", noSpace},
     };
-    std::vector<std::tuple<const char*, std::optional<QByteArray>, const char*, PlaceResult>> all(
-        std::begin(cases), std::end(cases));
     for (const auto& [what, bytes] : test::imagesOfAbsurdSize())
-        all.emplace_back(what, bytes, "jpg pdf", undecodable);
-    for (const auto& [what, bytes, formats, outcome] : all) {
+        cases.emplace_back(what, bytes, "jpg pdf", undecodable);
+    for (const auto& [what, bytes, formats, outcome] : cases) {
         for (const QString& format : QString(formats).split(' ')) {
             SCOPED_TRACE(what + (" to " + format).toStdString());
             QFile::remove(in("source"));
