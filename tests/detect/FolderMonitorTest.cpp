@@ -118,8 +118,7 @@ TEST_F(FolderMonitorTest, StoppingWhileEventsPourInLeavesNothingBehind)
     const int before = descriptors();
     std::array<std::atomic<int>, 60> state{}; // 0 running, 1 cancelled, 2 destroyed
     std::atomic<int> late{0};
-    // Outlives every monitor, and keeps what it needs on the stack: a handler that outlived its monitor
-    // still reports it.
+    // Outlives every monitor, so a handler that outlived its own still reports it.
     const auto handle = [&](int i, FolderMonitor* self) {
         late += state[i] != 0 ? 1 : 0;
         if (i % 5 == 2 || i % 5 == 3) {
@@ -132,8 +131,7 @@ TEST_F(FolderMonitorTest, StoppingWhileEventsPourInLeavesNothingBehind)
             late += state[i] == 2 ? 1 : 0;
         }
     };
-    // Captured once around the flood: capturing redirects descriptors, which must not happen while
-    // the flooder opens files.
+    // Captured once: capturing redirects descriptors, which must not happen while the flooder runs.
     testing::internal::CaptureStdout();
     {
         const std::jthread flooder([this](std::stop_token stop) {
