@@ -82,9 +82,7 @@ TEST_F(FolderMonitorTest, ReportsChangesOffTheMainThreadFromStartToCancel)
     expectReported(true, "after a new start", [&] { writeFile(path("seen.png"), "png"); });
 }
 
-// Only EACCES is a permission problem: reported once, queued to the main thread even when the monitor
-// is gone by then. A file where the folder should be gives ENOTDIR; that and a missing folder are
-// reported as gone, so that the owner waits for the folder to come back.
+// Only EACCES is a permission problem (queued, outliving the monitor); ENOTDIR and ENOENT mean "gone".
 TEST_F(FolderMonitorTest, AFolderThatCannotBeOpenedIsReportedWithTheReason)
 {
     writeFile(path("file.png"), "png");
@@ -114,17 +112,13 @@ TEST_F(FolderMonitorTest, AFolderThatCannotBeOpenedIsReportedWithTheReason)
     }
 }
 
-// Monitors stopped in a flood of events: destroyed at once or while deliveries are under way, cancelled
-// first, or cancelled from inside their own handler (destroyed while it still runs, or a little later).
-// No call comes after a cancel or the destruction, the destruction waits for a running handler, and
-// every descriptor is closed.
+// Stopped mid-flood in every way (destroyed, cancelled, cancelled from its own handler): no late call.
 TEST_F(FolderMonitorTest, StoppingWhileEventsPourInLeavesNothingBehind)
 {
     const int before = descriptors();
     std::array<std::atomic<int>, 60> state{}; // 0 running, 1 cancelled, 2 destroyed
     std::atomic<int> late{0};
-    // Outlives every monitor, and keeps what it needs on the stack: a handler that outlived its monitor
-    // still reports it.
+    // Outlives every monitor, so a handler that outlived its own still reports it.
     const auto handle = [&](int i, FolderMonitor* self) {
         late += state[i] != 0 ? 1 : 0;
         if (i % 5 == 2 || i % 5 == 3) {
@@ -137,8 +131,7 @@ TEST_F(FolderMonitorTest, StoppingWhileEventsPourInLeavesNothingBehind)
             late += state[i] == 2 ? 1 : 0;
         }
     };
-    // Captured once around the flood: capturing redirects descriptors, which must not happen while
-    // the flooder opens files.
+    // Captured once: capturing redirects descriptors, which must not happen while the flooder runs.
     testing::internal::CaptureStdout();
     {
         const std::jthread flooder([this](std::stop_token stop) {
@@ -173,8 +166,7 @@ TEST_F(FolderMonitorTest, StoppingWhileEventsPourInLeavesNothingBehind)
     EXPECT_EQ(descriptors(), before);
 }
 
-// The watch ends with its folder: reported once, on the main thread, and nothing after it, even when a
-// folder of the same name is made again. Cancelled after the report was queued, it is dropped.
+// Reported once on the main thread, nothing after it even when remade; a cancel drops a queued report.
 TEST_F(FolderMonitorTest, AFolderDeletedOrMovedAwayIsReportedGoneOnce)
 {
     const QString folder = path("watched");
@@ -204,9 +196,7 @@ TEST_F(FolderMonitorTest, AFolderDeletedOrMovedAwayIsReportedGoneOnce)
     }
 }
 
-// The watch for a missing folder follows the nearest folder above it that exists, up as folders go
-// and down as they come back, until the folder itself is there (made again is covered end to end by
-// ScreenshotDetectionTest; here it is moved into place).
+// It follows the nearest existing ancestor up and down; a folder moved into place makes no create event.
 TEST_F(FolderMonitorTest, AMissingFolderIsNoticedWhenItComesBack)
 {
     ASSERT_TRUE(QDir().mkpath(path("a/b")));

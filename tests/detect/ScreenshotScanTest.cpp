@@ -2,18 +2,20 @@
 #include "core/FileNames.h"
 #include "core/WatchStatus.h"
 #include "detect/PngScreenCaptureFlag.h"
+#include "imaging/FileBytes.h"
+#include "imaging/PngChunks.h"
+#include "support/TestImages.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QFileInfo>
-#include <QImage>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <fcntl.h>
+#include <QtEndian>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,16 +28,6 @@ const QDateTime start(QDate(2026, 12, 6), QTime(10, 0), Qt::UTC);
 DirectoryEntry file(const char* name, qint64 offsetMs = 0, std::optional<qint64> size = 100)
 {
     return {QString::fromUtf8(name), (start.toMSecsSinceEpoch() + offsetMs) * 1'000'000, size};
-}
-
-QByteArray pngBytes(const QString& software)
-{
-    QImage image(4, 4, QImage::Format_RGB32);
-    image.setText(QStringLiteral("Software"), software);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return buffer.data();
 }
 
 // Probes that answer from tables and record what was asked.
@@ -53,9 +45,7 @@ struct FakeFiles {
     }
 };
 
-// A PNG created at most 2 s before the start whose name, in any case or canonical form, has a marker, or
-// which has the screen-capture flag. Starts beyond the range of nanoseconds since 1970 (before 1678,
-// after 2262) take everything or nothing.
+// Starts outside the range of nanoseconds since 1970 (1678 to 2262) must take everything or nothing.
 TEST(ScreenshotCandidate, NeedsARecentPngWithAMarkerOrTheScreenCaptureFlag)
 {
     FakeFiles files;
@@ -83,8 +73,7 @@ TEST(ScreenshotCandidate, NeedsARecentPngWithAMarkerOrTheScreenCaptureFlag)
             << startedAt.toString().toStdString();
 }
 
-// New screenshots are taken oldest first (stable for equal dates), without probing seen files or marked
-// names; empty and half-written ones wait, unmarked, until they are finished.
+// Oldest first and stable; empty and half-written files wait unmarked, or they would never be taken.
 TEST(ScreenshotScan, TakesNewFinishedScreenshotsOldestFirst)
 {
     FakeFiles files;
@@ -122,37 +111,7 @@ TEST(ScreenshotScan, TakesNewFinishedScreenshotsOldestFirst)
     EXPECT_FALSE(scan().hasUnfinished);
 }
 
-// A name that the folder's own screenshot tool gives counts like a marker, for recent PNGs only;
-// in a folder without such a tool it counts for nothing.
-TEST(ScreenshotScan, TakesTheNamesOfTheFoldersOwnTool)
-{
-    const std::vector<DirectoryEntry> entries{file("2026-12-06_10-00.png"), file("2026-12-06_10-00.jpg"),
-                                              file("2026-12-06_09-00.png", -60'000), file("notes.png")};
-    const ScreenshotToolNames flameshot{{flameshotFileNames({})}};
-    SeenFiles seen;
-    EXPECT_TRUE(
-        scanForNewScreenshots("/other", entries, start, seen, FakeFiles().probes()).accepted.isEmpty());
-    EXPECT_EQ(scanForNewScreenshots("/flame", entries, start, seen, FakeFiles().probes(), flameshot).accepted,
-              QStringList{"/flame/2026-12-06_10-00.png"});
-}
-
-// What pngFileEnd finds (tested with it) decides: only an unfinished PNG or an unreadable file waits.
-TEST(ScreenshotFileIsComplete, OnlyAnUnfinishedPngOrAnUnreadableFileIsIncomplete)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("shot.png"));
-    const QByteArray png = pngBytes({});
-    test::writeFile(path, png);
-    EXPECT_TRUE(screenshotFileIsComplete(path));
-    test::writeFile(path, png.chopped(1));
-    EXPECT_FALSE(screenshotFileIsComplete(path));
-    test::writeFile(path, "\xff\xd8\xff\xe0 a JPEG under a png name");
-    EXPECT_TRUE(screenshotFileIsComplete(path)) << "not a PNG: taken as it is";
-    EXPECT_FALSE(screenshotFileIsComplete(dir.filePath(QStringLiteral("missing.png"))));
-}
-
-// A tool that always saves under one name: what happens to the file between two scans decides
-// whether the second scan takes it again.
+// A tool that always saves under one name: only a replaced or rewritten file is new again.
 TEST(ScreenshotScan, AFileAtATakenPathIsNewOnlyWhenReplacedOrRewritten)
 {
     QTemporaryDir dir;
@@ -177,56 +136,34 @@ TEST(ScreenshotScan, AFileAtATakenPathIsNewOnlyWhenReplacedOrRewritten)
     EXPECT_EQ(taken(), 1) << "replaced by a rename";
 }
 
-// Names are bytes: one that is not UTF-8 is listed, probed (one by its marker, the other by the file's
-// own flag; both read the file) and handed on as a path that leads back to the same name.
-TEST(ScreenshotScan, NamesThatAreNotUtf8AreTakenByTheirBytes)
-{
-    QTemporaryDir dir;
-    const QByteArray png = pngBytes(QStringLiteral("gnome-screenshot"));
-    QList<QByteArray> created;
-    const auto removeCreated = qScopeGuard([&] { // names Qt cannot remove
-        for (const QByteArray& nativePath : created)
-            ::unlink(nativePath.constData());
-    });
-    for (const char* name : {"IMG \xfe\xff.png", "Screenshot \xff.png"}) {
-        created.append(toNativePath(dir.path()) + '/' + name);
-        const int descriptor = ::open(created.last().constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        ASSERT_EQ(::write(descriptor, png.constData(), size_t(png.size())), png.size());
-        ::close(descriptor);
-    }
-    SeenFiles seen;
-    QList<QByteArray> accepted;
-    for (const QString& path : scanForNewScreenshots(dir.path(), listPngFiles(dir.path()).entries,
-                                                     distantPast(), seen, ScreenshotProbes::fromFiles())
-                                   .accepted)
-        accepted.append(toNativePath(path));
-    std::sort(accepted.begin(), accepted.end());
-    EXPECT_EQ(accepted, created);
-}
-
-// Odd names are judged by the same rules as any other; a link is never listed, whatever it points at,
-// and the probes do not read through one put in a listed file's place.
+// Names that are not UTF-8 lead back to the same bytes; links are neither listed nor read through.
 TEST(ScreenshotScan, OddNamesCountByTheRulesAndLinksNotAtAll)
 {
     QTemporaryDir dir, outside;
-    const QByteArray flagged = pngBytes(QStringLiteral("gnome-screenshot"));
+    const QByteArray flagged =
+        test::tinyPng(test::pngChunk("tEXt", QByteArrayLiteral("Software\0gnome-screenshot")));
     test::writeFile(outside.filePath("IMG.png"), flagged);
-    // Name (255 bytes at most), and whether a regular file of that name is a new screenshot.
-    const std::pair<QByteArray, bool> files[] = {
-        {"Screenshot\nline.png", true},
-        {"-Screenshot.png", true},
-        {"IMG \xff\n.png", true},
-        {"Screen\nshot.png", false},
-        {"Scr\303eenshot.png", false}, // a lead byte alone breaks the marker
-        {"Screenshot " + QByteArray(240, 'x') + ".png", true},
+    const QByteArray plain = test::tinyPng();
+    // Name (255 bytes at most), content, and whether a regular file of that name is a new screenshot.
+    const std::tuple<QByteArray, QByteArray, bool> files[] = {
+        {"Screenshot\nline.png", plain, true},
+        {"-Screenshot.png", plain, true},
+        {"IMG \xff\n.png", flagged, true}, // by the file's own flag
+        {"IMG \xfe\xff.png", flagged, true},
+        {"Screenshot \xff.png", plain, true},
+        {"Screen\nshot.png", plain, false},
+        {"Scr\303eenshot.png", plain, false}, // a lead byte alone breaks the marker
+        {"Screenshot " + QByteArray(240, 'x') + ".png", plain, true},
+        {"Screenshot cut.png", plain.chopped(1), false},          // waits until it is finished
+        {"Screenshot jpeg.png", "\xff\xd8\xff\xe0 a JPEG", true}, // not a PNG: taken as it is
     };
     const auto removeFiles = qScopeGuard([&] { // names Qt cannot remove
         for (const auto& file : files)
-            ::unlink(toNativePath(dir.filePath(fromNativePath(file.first))).constData());
+            ::unlink(toNativePath(dir.filePath(fromNativePath(std::get<0>(file)))).constData());
     });
     QStringList expected;
-    for (const auto& [name, taken] : files) {
-        test::writeFile(dir.filePath(fromNativePath(name)), name.startsWith("IMG") ? flagged : pngBytes({}));
+    for (const auto& [name, content, taken] : files) {
+        test::writeFile(dir.filePath(fromNativePath(name)), content);
         if (taken)
             expected << dir.filePath(fromNativePath(name));
     }
@@ -247,6 +184,176 @@ TEST(ScreenshotScan, OddNamesCountByTheRulesAndLinksNotAtAll)
     EXPECT_EQ(accepted, expected);
     EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("IMG.png")), std::nullopt);
     EXPECT_FALSE(screenshotFileIsComplete(dir.filePath("IMG.png")));
+}
+
+using namespace quillary::test;
+
+constexpr int kHeaderSize = 33; // signature and IHDR chunk
+
+QByteArray tEXt(const QByteArray& keyword, const QByteArray& text)
+{
+    return pngChunk("tEXt", keyword + '\0' + text);
+}
+
+QByteArray zTXt(const QByteArray& keyword, const QByteArray& text, char method = 0)
+{
+    return pngChunk("zTXt", keyword + '\0' + method + test::zlibStream(text));
+}
+
+QByteArray iTXt(const QByteArray& keyword, const QByteArray& text, bool compressed,
+                const QByteArray& language = {}, const QByteArray& translated = {})
+{
+    return pngChunk("iTXt", keyword + '\0' + char(compressed) + '\0' + language + '\0' + translated + '\0' +
+                                (compressed ? test::zlibStream(text) : text));
+}
+
+// An XMP packet whose rdf:Description continues with `description` (its attributes, then '>').
+QByteArray xmpPacket(const QByteArray& description)
+{
+    return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF><rdf:Description rdf:about=\"\"" + description +
+           "</rdf:Description></rdf:RDF></x:xmpmeta>";
+}
+
+QByteArray xmp(const QByteArray& description, bool compressed = false)
+{
+    return iTXt("XML:com.adobe.xmp", xmpPacket(description), compressed);
+}
+
+// As macOS writes it.
+QByteArray userComment(const QByteArray& value)
+{
+    return "<exif:UserComment>\n  <rdf:Alt>\n    <rdf:li xml:lang=\"x-default\">" + value +
+           "</rdf:li>\n  </rdf:Alt>\n</exif:UserComment>";
+}
+
+const QByteArray kFlag = tEXt("Software", "gnome-screenshot");
+const QByteArray kMacOS = ">" + userComment("Screenshot");
+
+// The flag in `bytes` (an exact-size copy, so AddressSanitizer sees reads past the end), and in a file.
+std::optional<bool> flagOf(const QByteArray& bytes, bool fromFileToo = true)
+{
+    const std::optional<bool> flag =
+        pngScreenCaptureFlagFromBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    if (fromFileToo) {
+        const QTemporaryDir dir;
+        test::writeFile(dir.filePath("file"), bytes);
+        EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("file")), flag);
+    }
+    return flag;
+}
+
+// A filler chunk sized so that a flag chunk after it ends `overshoot` bytes past the read limit.
+QByteArray filler(int overshoot)
+{
+    return pngChunk("quIl",
+                    QByteArray(int(kPngFlagReadLimit) + overshoot - kHeaderSize - kFlag.size() - 12, 'f'));
+}
+
+// Text chunks before IDAT, and whether they flag a screen capture.
+const std::tuple<const char*, QByteArray, bool> kCases[] = {
+    {"tEXt", kFlag, true},
+    {"after others", pngChunk("gAMA", bigEndian32(45455)) + tEXt("Comment", "x") + kFlag, true},
+    {"other case", tEXt("Software", "GNOME-screenshot"), false},
+    {"prefix", tEXt("Software", "gnome-screensho"), false},
+    {"longer", tEXt("Software", "gnome-screenshot-x"), false},
+    {"trailing NUL", tEXt("Software", QByteArray("gnome-screenshot\0", 17)), false},
+    {"other keyword", tEXt("Description", "gnome-screenshot"), false},
+    {"keyword with a space", tEXt("Software ", "gnome-screenshot"), false},
+    {"iTXt", iTXt("Software", "gnome-screenshot", false), true},
+    {"iTXt zipped, language", iTXt("Software", "gnome-screenshot", true, "en", "Logiciel"), true},
+    {"iTXt zipped, longer", iTXt("Software", "gnome-screenshot gnome-screenshot", true), false},
+    {"zTXt", zTXt("Software", "gnome-screenshot"), true},
+    {"zTXt unknown method", zTXt("Software", "gnome-screenshot", 1), false},
+    {"zTXt unzipped", pngChunk("zTXt", "Software" + QByteArray(2, '\0') + "gnome-screenshot"), false},
+    {"length over 2^31-1 first", bigEndian32(0x80000000) + "tEXt" + kFlag, false},
+    {"XMP as macOS writes it", xmp(kMacOS), true},
+    {"XMP compressed", xmp(kMacOS, true), true},
+    {"XMP attribute", xmp(" exif:UserComment=\"Screenshot\">"), true},
+    {"XMP attribute in single quotes", xmp("\n  exif:UserComment = 'Screenshot'>"), true},
+    {"XMP plain element text", xmp("><exif:UserComment> Screenshot </exif:UserComment>"), true},
+    {"XMP other comment", xmp(">" + userComment("Holiday")), false},
+    {"XMP longer comment", xmp(">" + userComment("Not a Screenshot")), false},
+    {"XMP word elsewhere", xmp("><dc:title>Screenshot</dc:title>" + userComment("Holiday")), false},
+    {"word after", xmp(">" + userComment("x") + "<dc:title><rdf:li>Screenshot</rdf:li></dc:title>"), false},
+    {"XMP another attribute", xmp(" exif:UserComment=\"Holiday\" dc:title=\"Screenshot\">"), false},
+    {"XMP longer element name", xmp("><exif:UserCommentX>Screenshot</exif:UserCommentX>"), false},
+    {"XMP unterminated element", xmp("><exif:UserComment><rdf:li>Screenshot</rdf:li>"), false},
+    {"XMP self-closing",
+     xmp("><exif:UserComment/><dc:title><rdf:li>Screenshot</rdf:li></dc:title>" + userComment("x")), false},
+    {"XMP in a tEXt Comment", tEXt("Comment", xmpPacket(kMacOS)), false},
+    {"no text chunk", {}, false},
+    {"flag ending at the read limit", filler(0) + kFlag, true},
+    {"flag ending past the read limit", filler(1) + kFlag, false},
+};
+
+// Software "gnome-screenshot" in any kind of text chunk, or an XMP UserComment "Screenshot".
+TEST(PngScreenCaptureFlag, ReadsSoftwareAndTheXmpUserCommentFromTextChunksBeforeIDAT)
+{
+    for (const auto& [name, beforeData, expected] : kCases)
+        EXPECT_EQ(flagOf(tinyPng(beforeData)), expected) << name;
+    EXPECT_EQ(flagOf(tinyPng({}, kFlag)), false) << "after IDAT";
+}
+
+// One random edit: bits, bytes inserted, removed or copied, a cut, or a chunk length set to a boundary.
+void mutate(QByteArray& bytes, std::mt19937& random)
+{
+    const auto below = [&](qsizetype bound) { return int(random() % std::uint32_t(bound)); };
+    if (bytes.isEmpty())
+        return;
+    const int pos = below(bytes.size()), kind = below(7);
+    if (kind == 0)
+        bytes[pos] = char(bytes[pos] ^ (1 << below(8)));
+    else if (kind == 1)
+        bytes.insert(pos, QByteArray(1 + below(4), char(below(256))));
+    else if (kind == 2)
+        bytes.remove(pos, 1 + below(8));
+    else if (kind == 3)
+        bytes.truncate(pos);
+    else if (kind == 4)
+        bytes[pos] = "\0\xff<>\"=/\x01"[below(8)];
+    else if (kind == 5 && bytes.size() < 4096)
+        bytes.insert(pos, bytes.mid(below(bytes.size() + 1), 1 + below(64)));
+    else if (kind == 6) {
+        std::vector<int> starts; // of the chunks, found by walking from the signature
+        for (qint64 at = 8; at + 12 <= bytes.size();
+             at += 12 + qFromBigEndian<quint32>(bytes.constData() + at))
+            starts.push_back(int(at));
+        if (starts.empty())
+            return;
+        const int chunk = starts[below(qsizetype(starts.size()))];
+        const quint32 rest = quint32(bytes.size() - chunk - 12);
+        const quint32 lengths[] = {0,          1,    12,       13,       0x7fffffff,       0x80000000,
+                                   0xffffffff, rest, rest + 1, rest - 1, quint32(random())};
+        bytes.replace(chunk, 4, bigEndian32(lengths[below(std::size(lengths))]));
+    }
+}
+
+// No crash or out-of-bounds read on mutated input (the sanitizers check); nullopt only without a header.
+TEST(PngScreenCaptureFlag, AnswersNothingOnlyForWhatIsNoReadablePng)
+{
+    const QTemporaryDir dir;
+    EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("missing.png")), std::nullopt);
+    EXPECT_EQ(pngScreenCaptureFlag(dir.path()), std::nullopt);
+    const QByteArray header = "\x89PNG\r\n\x1a\n" + bigEndian32(13) + "IHDR";
+    std::mt19937 random(0x5eed);
+    int outcomes[3] = {}; // nullopt, false, true
+    constexpr int kMutations = 20000;
+    for (int i = 0; i < kMutations; ++i) {
+        QByteArray bytes = tinyPng(std::get<1>(kCases[std::size_t(i) % std::size(kCases)])); // as seeds
+        for (int rounds = 1 + i % 4; rounds > 0; --rounds)
+            mutate(bytes, random);
+        const std::optional<bool> answer = flagOf(bytes, i % 500 == 0); // now and then through a file
+        ASSERT_EQ(answer.has_value(), bytes.size() >= kHeaderSize && bytes.startsWith(header))
+            << "mutation " << i << ": " << bytes.toHex().data();
+        ++outcomes[answer ? 1 + int(*answer) : 0];
+        // Complete takes a whole IEND, and bytes added after it change nothing.
+        const PngFileEnd end = pngFileEnd(MemoryBytes(bytes));
+        ASSERT_TRUE(end != PngFileEnd::complete || (bytes.contains(pngChunk("IEND", {})) &&
+                                                    pngFileEnd(MemoryBytes(bytes + "trailing")) == end))
+            << "mutation " << i;
+    }
+    for (const int count : outcomes) // every answer, or the parsers' deeper paths went untested
+        EXPECT_GT(count, kMutations / 50);
 }
 
 } // namespace

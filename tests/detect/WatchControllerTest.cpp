@@ -3,6 +3,7 @@
 #include "core/FileNames.h"
 #include "core/NotificationCenter.h"
 #include "core/OwnOutputs.h"
+#include "detect/ScanScheduler.h"
 #include "support/Fakes.h"
 #include "support/TestImages.h"
 #include "support/TestSupport.h"
@@ -14,7 +15,9 @@
 #include <QSignalSpy>
 #include <QThread>
 
+#include <optional>
 #include <sys/stat.h>
+#include <vector>
 
 using namespace quillary;
 using namespace std::chrono_literals;
@@ -35,10 +38,7 @@ protected:
     }
 
     QString shot(const QString& name) const { return screenshotFolder + u'/' + name; }
-    void take(const QString& name, const QByteArray& chunks = {})
-    {
-        test::writeFile(shot(name), test::tinyPng(chunks));
-    }
+    void take(const QString& name) { test::writeFile(shot(name), test::tinyPng()); }
     bool waitForFound(qsizetype count)
     {
         return test::waitUntil([&] { return found.size() >= count; }) && found.size() == count;
@@ -49,24 +49,6 @@ protected:
     WatchController watch{store, ownOutputs, [this] { return screenshotFolder; }};
     QStringList found; // file names, in the order they were handed on
 };
-
-TEST_F(WatchControllerTest, NewScreenshotsAreQueuedOnceOldestFirstEvenAcrossARestart)
-{
-    take("Screenshot from 2026-12-06 10-00-00.png");
-    ASSERT_TRUE(waitForFound(1));
-    take("IMG_0001.png");
-    take("IMG_0002.png", test::pngChunk("tEXt", QByteArrayLiteral("Software\0gnome-screenshot")));
-    QThread::msleep(20);
-    take("Bildschirmfoto 2.PNG");
-    ASSERT_TRUE(waitForFound(3));
-
-    // Later scans of the same burst and the rescan after a restart add nothing.
-    watch.startWatching();
-    test::writeFile(shot("unrelated.txt"), "x");
-    test::processEventsFor(700ms);
-    EXPECT_EQ(found, (QStringList{"Screenshot from 2026-12-06 10-00-00.png", "IMG_0002.png",
-                                  "Bildschirmfoto 2.PNG"}));
-}
 
 TEST_F(WatchControllerTest, UnfinishedFilesWaitUnmarkedUntilDone)
 {
@@ -88,7 +70,7 @@ TEST_F(WatchControllerTest, UnfinishedFilesWaitUnmarkedUntilDone)
     EXPECT_TRUE(waitForFound(2));
 }
 
-TEST_F(WatchControllerTest, PausingDropsEventsAndResumingCatchesUp)
+TEST_F(WatchControllerTest, PausingDropsEventsAndResumingCatchesUpOnce)
 {
     store.setBool(prefs::isPaused, true);
     take("Screenshot paused.png");
@@ -99,16 +81,27 @@ TEST_F(WatchControllerTest, PausingDropsEventsAndResumingCatchesUp)
     QThread::msleep(20);
     take("Screenshot resumed.png");
     ASSERT_TRUE(waitForFound(2));
+    watch.startWatching(); // the rescan after a restart adds nothing
+    test::processEventsFor(700ms);
     EXPECT_EQ(found, (QStringList{"Screenshot paused.png", "Screenshot resumed.png"}));
 }
 
+// Flameshot's date-and-time names count only in the folder Flameshot saves into.
 TEST_F(WatchControllerTest, ACustomFolderIsWatchedUntilItDisappearsAndABlockedOneOnceItIsThere)
 {
+    ASSERT_TRUE(QDir().mkpath(home.filePath(".config/flameshot")));
+    test::writeFile(home.filePath(".config/flameshot/flameshot.ini"),
+                    "[General]\nsavePath=" + screenshotFolder.toUtf8() + "\n");
+    watch.startWatching();
+    take("2026-12-06_10-00.png");
+    ASSERT_TRUE(waitForFound(1));
     const QString custom = home.filePath("My Shots");
     ASSERT_TRUE(QDir().mkpath(custom));
     watch.setCustomWatchFolder(QUrl::fromLocalFile(custom));
+    test::writeFile(custom + "/2026-12-06_10-01.png", test::tinyPng());
     test::writeFile(custom + "/Screenshot custom.png", test::tinyPng());
-    ASSERT_TRUE(waitForFound(1));
+    ASSERT_TRUE(waitForFound(2));
+    EXPECT_EQ(found, (QStringList{"2026-12-06_10-00.png", "Screenshot custom.png"}));
 
     ASSERT_TRUE(QDir(custom).removeRecursively());
     testing::internal::CaptureStdout();
@@ -131,32 +124,7 @@ TEST_F(WatchControllerTest, ACustomFolderIsWatchedUntilItDisappearsAndABlockedOn
     EXPECT_EQ(watch.watchStatus(), WatchStatus::active);
 }
 
-// Flameshot's date-and-time names are taken in the folder Flameshot saves into and nowhere else.
-// With no screenshot folder found, the Desktop is the user's own, as user-dirs.dirs names it.
-TEST_F(WatchControllerTest, AToolsOwnNamesCountInItsFolderOnly)
-{
-    ASSERT_TRUE(QDir().mkpath(home.filePath(".config/flameshot")));
-    test::writeFile(home.filePath(".config/flameshot/flameshot.ini"),
-                    "[General]\nsavePath=" + screenshotFolder.toUtf8() + "\n");
-    watch.startWatching();
-    take("2026-12-06_10-00.png");
-    ASSERT_TRUE(waitForFound(1));
-
-    const QString other = home.filePath("Other");
-    ASSERT_TRUE(QDir().mkpath(other));
-    watch.setCustomWatchFolder(QUrl::fromLocalFile(other));
-    test::writeFile(other + "/2026-12-06_10-01.png", test::tinyPng());
-    test::writeFile(other + "/Screenshot other.png", test::tinyPng());
-    ASSERT_TRUE(waitForFound(2));
-    EXPECT_EQ(found, (QStringList{"2026-12-06_10-00.png", "Screenshot other.png"}));
-
-    test::writeFile(home.filePath(".config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
-    const WatchController noToolFolder{store, ownOutputs, {}};
-    EXPECT_EQ(noToolFolder.systemScreenshotLocation(), QUrl::fromLocalFile(home.filePath("Schreibtisch")));
-}
-
-// A user tidying up or a sync tool deletes the folder and makes it again, and a screenshot lands in
-// it before the watch is back: the scan made when it comes back finds it.
+// A screenshot that lands in the remade folder before the watch is back is still found.
 TEST_F(WatchControllerTest, AFolderThatIsDeletedIsWatchedAgainOnceItComesBack)
 {
     QSignalSpy changed(&NotificationCenter::defaultCenter(), &NotificationCenter::quillaryWatchStateChanged);
@@ -199,6 +167,130 @@ TEST_F(WatchControllerTest, ARefusedWatchIsReportedOnce)
     EXPECT_TRUE(denied == QList<QVariantList>{{QUrl::fromLocalFile(locked)}});
     EXPECT_EQ(changed.count(), 2) << "once for the restart, once for the refusal";
     EXPECT_EQ(watch.watchStatus(), WatchStatus::noAccess);
+}
+
+// Time that moves only when the test says so, a millisecond at a time; timers fire as it passes them.
+struct ManualClock final : SchedulerClock {
+    struct ManualTimer final : Timer {
+        ManualTimer(ManualClock& owner, std::function<void()> callback)
+            : clock(owner)
+            , fire(std::move(callback))
+        {
+        }
+        void start(std::chrono::milliseconds delay) override { due = clock.now + delay.count(); }
+        void stop() override { due.reset(); }
+        bool isActive() const override { return due.has_value(); }
+        ManualClock& clock;
+        std::function<void()> fire;
+        std::optional<qint64> due;
+    };
+
+    qint64 nowMs() const override { return now; }
+    std::unique_ptr<Timer> createTimer(std::function<void()> onTimeout) override
+    {
+        return std::unique_ptr<Timer>(timers.emplace_back(new ManualTimer(*this, std::move(onTimeout))));
+    }
+    void advance(std::chrono::milliseconds duration)
+    {
+        for (const qint64 until = now + duration.count(); now <= until; ++now) {
+            for (ManualTimer* timer : std::vector(timers)) {
+                if (timer->due <= now && std::exchange(timer->due, std::nullopt))
+                    timer->fire();
+            }
+        }
+        --now;
+    }
+
+    qint64 now = 0;
+    std::vector<ManualTimer*> timers;
+};
+
+const QUrl shots = QUrl::fromLocalFile(QStringLiteral("/shots"));
+const QUrl other = QUrl::fromLocalFile(QStringLiteral("/other"));
+
+// A 60 ms delay and follow-ups every 50 ms for 300 ms; each scan is recorded and reports `unfinished`.
+struct Harness {
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    std::vector<std::pair<qint64, QUrl>> scans; // when, which folder
+    bool paused = false;
+    bool unfinished = false;
+    ScanScheduler scheduler = ScanScheduler([this](const QUrl& folder) { scan(folder); },
+                                            [this] { return paused; }, nullptr, 60ms, 50ms, 300ms, clock);
+
+    Harness() { scheduler.watch(shots); }
+    void scan(const QUrl& folder)
+    {
+        scans.emplace_back(clock->now, folder);
+        scheduler.scanFinished(unfinished);
+    }
+};
+
+// Each event gets a scan no sooner than the delay after it; a burst of events shares a few.
+TEST(ScanSchedulerTest, EveryEventIsFollowedByAScanNoSoonerThanTheDelay)
+{
+    Harness h;
+    h.scheduler.folderChanged(shots);
+    h.clock->advance(30ms);
+    h.scheduler.folderChanged(shots);
+    h.clock->advance(200ms);
+    EXPECT_EQ(h.scans, (std::vector<std::pair<qint64, QUrl>>{{60, shots}, {30 + 60, shots}}));
+
+    for (int i = 0; i < 50; ++i) {
+        h.scheduler.folderChanged(shots);
+        h.clock->advance(2ms);
+    }
+    h.clock->advance(1000ms);
+    EXPECT_TRUE(h.scans.size() >= 3 && h.scans.size() <= 5) << h.scans.size();
+    EXPECT_GE(h.scans.back().first, 230 + 98 + 60) << "the last event is covered too";
+}
+
+TEST(ScanSchedulerTest, UnfinishedScreenshotsAreLookedAtAgainForAWhileUnlessPaused)
+{
+    Harness h;
+    h.unfinished = true;
+    h.scheduler.folderChanged(shots);
+    h.clock->advance(2000ms);
+    EXPECT_EQ(h.scans.size(), 1 + 300u / 50u) << "every 50 ms until the 300 ms window closes";
+
+    h.scheduler.folderChanged(shots); // reopens the window
+    h.clock->advance(60ms);
+    h.paused = true;
+    const size_t before = h.scans.size();
+    h.clock->advance(200ms);
+    EXPECT_EQ(h.scans.size(), before) << "no follow-up scans while paused";
+
+    h.paused = false;
+    h.scheduler.scanFinished(false);
+    h.clock->advance(200ms);
+    EXPECT_EQ(h.scans.size(), before) << "a finished scan stops the follow-ups";
+}
+
+// Neither a due scan, its follow-ups nor a late event of the old folder scans after the watch moved.
+TEST(ScanSchedulerTest, AfterTheWatchMovesOnLateEventsOfTheOldFolderScanNothing)
+{
+    Harness h;
+    h.unfinished = true;
+    h.scheduler.folderChanged(shots);
+    h.clock->advance(70ms); // scanned once, follow-ups running
+    h.scheduler.folderChanged(shots);
+    h.clock->advance(10ms);
+    h.scheduler.watch(other);
+    h.scheduler.folderChanged(shots);
+    h.clock->advance(1000ms);
+    ASSERT_EQ(h.scans.size(), 1u);
+
+    h.unfinished = false;
+    h.scheduler.folderChanged(other);
+    h.scheduler.folderChanged(shots);
+    h.clock->advance(1000ms);
+    ASSERT_EQ(h.scans.size(), 2u);
+    EXPECT_EQ(h.scans[1].second, other);
+
+    h.scheduler.watch(QUrl());
+    h.scheduler.folderChanged(QUrl());
+    h.scheduler.folderChanged(other);
+    h.clock->advance(1000ms);
+    EXPECT_EQ(h.scans.size(), 2u) << "nothing watched, nothing scanned";
 }
 
 } // namespace

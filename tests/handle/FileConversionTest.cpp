@@ -1,5 +1,6 @@
 #include "handle/FileConversion.h"
 #include "core/FileNames.h"
+#include "handle/SafeFilePlacement.h"
 #include "imaging/ImageLimits.h"
 #include "platform/FileSystem.h"
 #include "support/TestImages.h"
@@ -7,15 +8,16 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <QDateTime>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace quillary;
@@ -28,6 +30,27 @@ QByteArray picture(int width, int height, const char* format = "png")
     return test::encoded(test::pattern(QImage::Format_RGB32, width, height), format);
 }
 
+// Every entry of `folder` as bytes, hidden ones included: temporary files must never remain.
+QByteArray entries(const QString& folder)
+{
+    QByteArrayList names;
+    forEachEntryName(folder, [&](QByteArrayView name) { names << name.toByteArray(); });
+    std::sort(names.begin(), names.end());
+    return names.join(' ');
+}
+
+// Runs `run` with writes past `bytes` failing with EFBIG, as on a full disk.
+void withFileSizeLimit(rlim_t bytes, const std::function<void()>& run)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit limit{bytes, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    run();
+    setrlimit(RLIMIT_FSIZE, &saved);
+}
+
 class FileConversionTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -37,15 +60,7 @@ protected:
 
     QString in(const QString& name) const { return m_dir.filePath("in/" + name); }
     QString out(const QString& name) const { return m_dir.filePath("out/" + name); }
-
-    // Every entry of the target folder as bytes, hidden ones included: temporary files must never remain.
-    QByteArray outEntries() const
-    {
-        QByteArrayList names;
-        forEachEntryName(out(""), [&](QByteArrayView name) { names << name.toByteArray(); });
-        std::sort(names.begin(), names.end());
-        return names.join(' ');
-    }
+    QByteArray outEntries() const { return entries(out("")); }
 
     QTemporaryDir m_dir;
 };
@@ -80,7 +95,7 @@ TEST_F(FileConversionTest, NothingIsWrittenForWhatCannotBeConverted)
     damaged[png.indexOf("IDAT") + 40] ^= 0x10;
     using enum PlaceResult;
     // What, source bytes (none: no source file), formats, outcome (unwritable: the target folder is missing).
-    const std::tuple<const char*, std::optional<QByteArray>, const char*, PlaceResult> cases[] = {
+    std::vector<std::tuple<const char*, std::optional<QByteArray>, const char*, PlaceResult>> cases{
         {"unknown format", png, "jpeg", unsupportedFormat},
         {"PNG cut short", png.first(png.size() / 2), "jpg pdf", undecodable},
         {"PNG without IEND", png.chopped(12), "jpg pdf", undecodable},
@@ -91,19 +106,19 @@ TEST_F(FileConversionTest, NothingIsWrittenForWhatCannotBeConverted)
         {"empty", "", "jpg pdf", undecodable},
         {"missing source", std::nullopt, "jpg pdf", unreadable},
         {"target folder missing", png, "jpg pdf png", unwritable},
+        {"disk full", png, "jpg pdf", noSpace},
     };
-    std::vector<std::tuple<const char*, std::optional<QByteArray>, const char*, PlaceResult>> all(
-        std::begin(cases), std::end(cases));
     for (const auto& [what, bytes] : test::imagesOfAbsurdSize())
-        all.emplace_back(what, bytes, "jpg pdf", undecodable);
-    for (const auto& [what, bytes, formats, outcome] : all) {
+        cases.emplace_back(what, bytes, "jpg pdf", undecodable);
+    for (const auto& [what, bytes, formats, outcome] : cases) {
         for (const QString& format : QString(formats).split(' ')) {
             SCOPED_TRACE(what + (" to " + format).toStdString());
             QFile::remove(in("source"));
             if (bytes)
                 test::writeFile(in("source"), *bytes);
             const QString target = m_dir.filePath((outcome == unwritable ? "nowhere/a." : "out/a.") + format);
-            EXPECT_EQ(convertAndPlace(in("source"), target, format), outcome);
+            withFileSizeLimit(outcome == noSpace ? png.size() / 2 : RLIM_INFINITY,
+                              [&] { EXPECT_EQ(convertAndPlace(in("source"), target, format), outcome); });
             EXPECT_EQ(test::readFile(in("source")), bytes.value_or(""));
             EXPECT_EQ(outEntries(), "");
             EXPECT_FALSE(QFile::exists(m_dir.filePath("nowhere")));
@@ -141,26 +156,7 @@ TEST_F(FileConversionTest, ANewerVersionSavedDuringTheConversionStays)
     }
 }
 
-TEST_F(FileConversionTest, AFailedWriteKeepsTheSourceAndLeavesNothing)
-{
-    const QByteArray png = picture(400, 300);
-    test::writeFile(in("shot.png"), png);
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const rlimit limit{rlim_t(png.size() / 2), saved.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    for (const QString format : {"jpg", "pdf"}) {
-        SCOPED_TRACE(format.toStdString());
-        EXPECT_EQ(convertAndPlace(in("shot.png"), out("shot." + format), format), PlaceResult::noSpace);
-        EXPECT_EQ(test::readFile(in("shot.png")), png);
-        EXPECT_EQ(outEntries(), "");
-    }
-    setrlimit(RLIMIT_FSIZE, &saved);
-}
-
-// A link named like a screenshot is never read through, moved or removed, and neither is what it
-// points at; a destination folder that is a link is a folder like any other.
+// A link named like a screenshot is never read through, moved or removed; a linked target folder is fine.
 TEST_F(FileConversionTest, LinksAreNeitherFollowedNorMovedButALinkedFolderTakesFiles)
 {
     const QByteArray png = picture(20, 10);
@@ -208,6 +204,83 @@ TEST_F(FileConversionTest, TheTemporaryNameOfALongTargetIsCutBetweenCharacters)
         << temporary.data();
     EXPECT_EQ(prepared.commit(target), PlaceResult::placed);
     EXPECT_EQ(test::readFile(target), "data");
+}
+
+class SafeFilePlacementTest : public ::testing::Test {
+protected:
+    // A folder on another filesystem (a mount point between them is what makes rename() fail).
+    void SetUp() override
+    {
+        if (!m_other.isValid() ||
+            QStorageInfo(m_other.path()).rootPath() == QStorageInfo(m_dir.path()).rootPath())
+            GTEST_SKIP() << "no second filesystem to move to";
+    }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString other(const QString& name) const { return m_other.filePath(name); }
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_other{QStringLiteral("/dev/shm/quillary-test-XXXXXX")};
+};
+
+TEST_F(SafeFilePlacementTest, MoveAcrossFilesystemsCopiesThenRemovesTheSource)
+{
+    const QByteArray bytes(3 << 20, 'b');
+    test::writeFile(path("source"), bytes);
+    const timespec modified[2] = {{0, UTIME_OMIT}, {1'000'000'000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, toNativePath(path("source")).constData(), modified, 0), 0);
+    test::writeFile(other("taken"), "old");
+    EXPECT_EQ(moveNoReplace(path("source"), other("taken")), PlaceResult::targetExists);
+    // A copy that cannot be written whole (writes past 1 MiB fail with EFBIG) leaves no trace.
+    withFileSizeLimit(
+        1 << 20, [&] { EXPECT_EQ(moveNoReplace(path("source"), other("moved")), PlaceResult::noSpace); });
+    EXPECT_EQ(entries(m_other.path()), "taken");
+
+    EXPECT_EQ(moveNoReplace(path("source"), other("moved")), PlaceResult::placed);
+    EXPECT_FALSE(QFile::exists(path("source")));
+    EXPECT_EQ(test::readFile(other("moved")), bytes);
+    EXPECT_EQ(QFileInfo(other("moved")).lastModified().toSecsSinceEpoch(), 1'000'000'000);
+    EXPECT_EQ(test::readFile(other("taken")), "old");
+    EXPECT_EQ(entries(m_other.path()), "moved taken");
+}
+
+// A newer version saved over the file while it is copied across stays; the version read is placed.
+TEST_F(SafeFilePlacementTest, ANewerVersionSavedDuringACopyAcrossFilesystemsStays)
+{
+    test::writeFile(path("source"), "older");
+    PreparedPlacement prepared = prepareMove(path("source"));
+    test::writeFile(path("newer"), "newer");
+    ASSERT_EQ(::rename(toNativePath(path("newer")).constData(), toNativePath(path("source")).constData()), 0);
+
+    EXPECT_EQ(prepared.commit(other("moved")), PlaceResult::sourceKept);
+    EXPECT_EQ(test::readFile(path("source")), "newer");
+    EXPECT_EQ(test::readFile(other("moved")), "older");
+    EXPECT_EQ(entries(m_other.path()), "moved");
+}
+
+// Only our own temporary files that no writer holds are removed: a writer killed mid-way leaves one.
+TEST_F(SafeFilePlacementTest, RemovesOnlyStaleTemporaryFilesOfOurOwn)
+{
+    test::writeFile(other(".Q_1.pdf.quillary-Zz0123"), "stale");
+    test::writeFile(path(".Q_2.jpg.quillary-abc123"), "stale");
+    // Names that are not quite ours, and entries named as ours that are no regular file.
+    for (const char* name : {".Q.jpg.quillary-abc12", ".Q.jpg.quillary-abc1234", "Q.jpg.quillary-abc123",
+                             ".Q.jpg.quillary-abc-12", ".quillary-abc123"})
+        test::writeFile(path(name), "not ours");
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(".Q_3.jpg.quillary-abc123"));
+    ASSERT_EQ(symlink("source", toNativePath(path(".Q_4.jpg.quillary-abc123")).constData()), 0);
+    // A conversion in progress: its file is written and waits to be placed.
+    test::writeFile(path("source"), "source");
+    PreparedPlacement live = prepareWrite(path("source"), path("live.jpg"),
+                                          [](int, QIODevice& out) { return out.write("converted") == 9; });
+
+    EXPECT_EQ(removeStaleTemporaryFiles({m_dir.path(), m_other.path(), path("missing")}), 2);
+    EXPECT_EQ(entries(m_other.path()), "");
+    EXPECT_EQ(
+        QString(entries(m_dir.path())).replace(QRegularExpression("\\.live\\.jpg\\.quillary-\\w{6}"), "LIVE"),
+        ".Q.jpg.quillary-abc-12 .Q.jpg.quillary-abc12 .Q.jpg.quillary-abc1234 .Q_3.jpg.quillary-abc123 "
+        ".Q_4.jpg.quillary-abc123 LIVE .quillary-abc123 Q.jpg.quillary-abc123 source");
+    EXPECT_EQ(live.commit(path("live.jpg")), PlaceResult::placed);
+    EXPECT_EQ(test::readFile(path("live.jpg")), "converted");
 }
 
 } // namespace

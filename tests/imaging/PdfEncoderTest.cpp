@@ -26,8 +26,7 @@ std::optional<QByteArray> toPdf(const QByteArray& file)
     return writePdf(file, out) ? std::optional(pdf) : std::nullopt;
 }
 
-// An image XObject's samples as qpdf decodes them, read back through a PNG of that layout whose palette
-// repeats its last entry (PDF shows that for an index past the end); null when rows are missing.
+// An image XObject's samples via a PNG whose palette repeats its last entry, as PDF shows indices past it.
 QImage samples(QPDFObjectHandle image)
 {
     QPDFObjectHandle dict = image.getDict(), space = dict.getKey("/ColorSpace");
@@ -122,8 +121,7 @@ TEST(PdfEncoder, ReportsAFailedWrite)
     EXPECT_FALSE(writePdf(test::encoded(test::pattern(QImage::Format_RGB32, 64, 64), "png"), readOnly));
 }
 
-// A 24x16 PNG of random rows, with a palette of `entries` colours (a short one leaves indices past its end),
-// after one or two edits that keep every chunk intact but may break the image data.
+// A 24x16 PNG of random rows after one or two edits that keep every chunk intact.
 QByteArray mutant(int depth, int colourType, int entries, std::mt19937& random)
 {
     const auto below = [&](qsizetype bound) {
@@ -171,8 +169,7 @@ QByteArray mutant(int depth, int colourType, int entries, std::mt19937& random)
     return png + test::pngChunk("IEND", {});
 }
 
-// Taking damaged data over must never show another picture than decoding it: a mutant is refused, or it
-// decodes and a PDF reader shows exactly its pixels.
+// Taking damaged data over must never show another picture than decoding it would.
 TEST(PdfEncoder, TakingTheDataOverAgreesWithDecodingOnDamagedImages)
 {
     // RGB, grey and palette images at several depths; palettes of one, two, three, five and 180 colours.
