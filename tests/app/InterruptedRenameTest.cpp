@@ -134,9 +134,8 @@ protected:
         return found;
     }
 
-    // Every number is there once, or twice as its original and its copy (`duplicates` at most).
-    // Returns how many are there twice.
-    static int expectEveryNumber(const Contents& found, int duplicates, const QStringList& twice)
+    // Every number is there once, or one at most twice as `twice` says; returns how many are there twice.
+    static int expectEveryNumber(const Contents& found, const QString& twice)
     {
         EXPECT_EQ(found.strays, QStringList());
         int doubled = 0;
@@ -145,12 +144,11 @@ protected:
             EXPECT_FALSE(places.isEmpty()) << "lost: " << number;
             if (places.size() > 1) {
                 ++doubled;
-                EXPECT_TRUE(twice.contains(places.join(' ')))
-                    << number << ": " << places.join(' ').toStdString();
+                EXPECT_EQ(places.join(' '), twice) << number << ": " << places.join(' ').toStdString();
             }
         }
         EXPECT_EQ(found.numbers.size(), std::size_t(kFiles));
-        EXPECT_LE(doubled, duplicates);
+        EXPECT_LE(doubled, 1);
         return doubled;
     }
 
@@ -177,20 +175,20 @@ TEST_F(InterruptedRenameTest, KilledAtRandomMomentsEveryFileIsThereOnceAndWhole)
     for (int number = 1; number <= kFiles; ++number)
         m_originals.insert(number, numberedShot(number));
 
-    // Each round starts from the 300 originals and is killed: a random few milliseconds after it
-    // started; once a random share of them is renamed, and up to 20 ms later; and, where strace can
-    // stop it at a system call, just before the k-th file is placed or the k-th original removed.
-    enum class Kill { early, afterSome, beforePlacing, beforeRemoving };
+    // Each round starts from the 300 originals and is killed: a random few milliseconds in; once a random
+    // share is renamed, up to 20 ms later; and, where strace can, just before the k-th file is placed
+    // ("renameat2") or the k-th original removed ("unlink").
     const bool precise = QProcess::execute("strace", {"-f", "-qq", "-o", "/dev/null", "true"}) == 0;
     if (!precise)
         std::cout << "strace cannot run here: every round is killed at a random moment\n";
     QRandomGenerator random(QRandomGenerator::global()->generate());
-    const Kill kills[] = {Kill::early, Kill::afterSome, precise ? Kill::beforePlacing : Kill::afterSome,
-                          precise ? Kill::beforeRemoving : Kill::afterSome};
+    const QString kills[] = {"early", "afterSome", precise ? "renameat2" : "afterSome",
+                             precise ? "unlink" : "afterSome"};
     for (std::size_t round = 0; round < std::size(kills); ++round) {
-        const Kill kill = kills[round];
+        const QString& kill = kills[round];
+        const bool atCall = kill == "renameat2" || kill == "unlink";
         const int k = random.bounded(1, kFiles * 3 / 4);
-        SCOPED_TRACE(QString("round %1, k = %2").arg(round).arg(k).toStdString());
+        SCOPED_TRACE(QString("%1, k = %2").arg(kill).arg(k).toStdString());
         for (const QString& name : QDir(folder()).entryList(QDir::Files | QDir::Hidden))
             ASSERT_TRUE(QFile::remove(QDir(folder()).filePath(name)));
         for (int number = 1; number <= kFiles; ++number)
@@ -199,36 +197,21 @@ TEST_F(InterruptedRenameTest, KilledAtRandomMomentsEveryFileIsThereOnceAndWhole)
 
         QProcess child;
         const auto renamed = [&] { return int(QDir(folder()).entryList({"Renamed_*.jpg"}).size()); };
-        switch (kill) {
-        case Kill::early:
-            startRenamer(child);
+        startRenamer(child, atCall ? kill + ' ' + QString::number(k) : QString());
+        if (kill == "early")
             QThread::msleep(random.bounded(5, 200));
-            break;
-        case Kill::afterSome:
-            startRenamer(child);
+        if (kill == "afterSome") {
             ASSERT_TRUE(test::waitUntil([&] { return renamed() >= k; }, 60s));
             QThread::usleep(random.bounded(20'000)); // anywhere in the steps of the next file
-            break;
-        case Kill::beforePlacing:
-            startRenamer(child, QString("renameat2 %1").arg(k));
-            break;
-        case Kill::beforeRemoving:
-            startRenamer(child, QString("unlink %1").arg(k));
-            break;
         }
-        if (kill == Kill::early || kill == Kill::afterSome)
+        if (!atCall)
             ::kill(pid_t(child.processId()), SIGKILL);
         ASSERT_TRUE(child.waitForFinished(60'000));
         ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the run ended before it was killed";
-        const Contents killed = contents();
-        const int doubled = expectEveryNumber(killed, 1, {"png jpg"});
-        std::cout << "round " << round << ": killed with " << renamed() << " of " << kFiles << " renamed, "
-                  << doubled << " there twice, " << killed.temporary.size() << " temporary files\n";
-        if (kill == Kill::beforePlacing || kill == Kill::beforeRemoving) {
-            const bool placed =
-                kill == Kill::beforeRemoving; // the k-th file, killed before its original went
-            EXPECT_EQ(renamed(), placed ? k : k - 1);
-            EXPECT_EQ(doubled, placed ? 1 : 0);
+        const int doubled = expectEveryNumber(contents(), "png jpg");
+        if (atCall) { // killed before the k-th original went, once the k-th file was placed
+            EXPECT_EQ(renamed(), kill == "unlink" ? k : k - 1);
+            EXPECT_EQ(doubled, kill == "unlink" ? 1 : 0);
         }
 
         // The next start of Quillary removes what the killed run left half done, and nothing else.
@@ -241,7 +224,7 @@ TEST_F(InterruptedRenameTest, KilledAtRandomMomentsEveryFileIsThereOnceAndWhole)
             << output.toStdString();
         const Contents afterStart = contents();
         EXPECT_EQ(afterStart.temporary, QStringList());
-        expectEveryNumber(afterStart, 1, {"png jpg"});
+        expectEveryNumber(afterStart, "png jpg");
         quillary.terminate();
         ASSERT_TRUE(quillary.waitForFinished(5000));
         EXPECT_EQ(quillary.exitStatus() == QProcess::NormalExit ? quillary.exitCode() : -1, 0);
@@ -257,7 +240,7 @@ TEST_F(InterruptedRenameTest, KilledAtRandomMomentsEveryFileIsThereOnceAndWhole)
         EXPECT_TRUE(std::all_of(done.numbers.begin(), done.numbers.end(),
                                 [](const auto& entry) { return !entry.second.contains("png"); }));
         EXPECT_EQ(done.temporary, QStringList());
-        expectEveryNumber(done, 1, {"jpg jpg"});
+        expectEveryNumber(done, "jpg jpg");
     }
 }
 
