@@ -241,21 +241,6 @@ TEST_F(GeneralPageTest, ControlsFollowChangesMadeElsewhere)
     EXPECT_EQ(page->globalRenameRow()->subtitle(), "Overrides per-folder rename rules");
 }
 
-TEST_F(GeneralPageTest, LongTextsStayInsideThePage)
-{
-    store.setBool(prefs::showPopup, false); // the longest handling subtitle, which wraps
-    store.setBool(prefs::autoMove, true);
-    host.url = QUrl::fromLocalFile("/media/" + QString(200, 'x'));
-    host.custom = true; // with "Auto-Detect" beside it, this subtitle wraps too
-    GeneralPage* page = open(&host);
-    view->show();
-    for (int pass = 0; pass < 3; ++pass) // the title, then the page, then the scroll area lay out again
-        QCoreApplication::processEvents();
-    EXPECT_LE(page->width(), view->width() - 180);
-    EXPECT_GE(page->handlingRow()->height(),
-              page->handlingRow()->heightForWidth(page->handlingRow()->width()));
-}
-
 using SettingsViewTest = GeneralPageTest;
 
 TEST_F(SettingsViewTest, ANewViewRepairsTheFolderListAndSelection)
