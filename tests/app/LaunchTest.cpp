@@ -51,7 +51,7 @@ protected:
         if (!isChild())
             m_home.emplace();
     }
-    QTemporaryDir& home() const { return const_cast<QTemporaryDir&>(*m_home); }
+    const QTemporaryDir& home() const { return *m_home; }
     QString settingsPath() const { return home().filePath(QStringLiteral(".config/Quillary/Quillary.conf")); }
     // Starts Quillary and waits for its watching line; `output` collects its standard output.
     std::unique_ptr<QProcess> startUntilWatching(QByteArray& output)

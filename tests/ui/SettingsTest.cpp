@@ -10,6 +10,7 @@
 #include "ui/widgets/SettingsRow.h"
 #include "ui/widgets/ToggleSwitch.h"
 
+#include "core/FileNames.h"
 #include "core/NotificationCenter.h"
 #include "folders/FolderStore.h"
 #include "folders/SavedFolders.h"
@@ -206,19 +207,15 @@ TEST_F(GeneralPageTest, ChangeWatchesAChosenFolderAndAutoDetectNeedsAHost)
     EXPECT_EQ(host.startWatchingCalls, 1);
 }
 
-TEST_F(GeneralPageTest, LaunchAtLoginTellsTheHostOnlyOfTheUsersChange)
-{
-    ToggleSwitch* toggle = open(&host)->launchAtLoginSwitch();
-    toggle->click();
-    EXPECT_TRUE(store.boolValue(prefs::launchAtLogin));
-    store.setBool(prefs::launchAtLogin, false);
-    EXPECT_FALSE(toggle->isChecked());
-    EXPECT_EQ(host.launchAtLoginCalls, QList<bool>{true});
-}
-
 TEST_F(GeneralPageTest, ControlsFollowChangesMadeElsewhere)
 {
     GeneralPage* page = open(&host);
+    page->launchAtLoginSwitch()->click();
+    EXPECT_TRUE(store.boolValue(prefs::launchAtLogin));
+    store.setBool(prefs::launchAtLogin, false);
+    EXPECT_FALSE(page->launchAtLoginSwitch()->isChecked());
+    EXPECT_EQ(host.launchAtLoginCalls, QList<bool>{true}) << "the host hears only of the user's change";
+
     store.setBool(prefs::showPopup, false);
     store.setBool(prefs::autoMove, true);
     EXPECT_EQ(page->handlingControl()->value(), "auto");
@@ -513,7 +510,7 @@ TEST_F(FoldersPageTest, AFolderThatCannotBeTrashedKeepsItsRow)
     const QString savedCwd = QDir::currentPath();
     QDir::setCurrent(cwd.path());
     test::writeFile(home.filePath("blocker"), "");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("blocker/share")));
+    qputenv("XDG_DATA_HOME", toNativePath(home.filePath("blocker/share")));
     interaction.answer = 0;
     QTest::mouseClick(row("Work")->trashButton(), Qt::LeftButton);
     QDir::setCurrent(savedCwd);
