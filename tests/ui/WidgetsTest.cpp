@@ -1,4 +1,7 @@
+// The toast, the tray icon and the settings window's own widgets.
 #include "support/TestSupport.h"
+#include "ui/CopiedToast.h"
+#include "ui/TrayIcon.h"
 #include "ui/widgets/SegmentedControl.h"
 #include "ui/widgets/SymbolIcon.h"
 #include "ui/widgets/ToggleSwitch.h"
@@ -8,13 +11,22 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCursor>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <functional>
+#include <numeric>
+
 using namespace quillary;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -33,13 +45,6 @@ void showAndActivate(QWidget& window)
     window.activateWindow();
     ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &window; }));
 }
-
-QAccessibleInterface* accessible(QWidget* widget)
-{
-    return QAccessible::queryAccessibleInterface(widget);
-}
-
-} // namespace
 
 TEST(WidgetsTest, EverySymbolOfTheSettingsWindowDrawsInItsTint)
 {
@@ -86,11 +91,10 @@ TEST(WidgetsTest, SwitchTogglesWithSpaceAndClickAndLeavesReturnToTheWindow)
     EXPECT_FALSE(toggle->isChecked());
     EXPECT_EQ(window.keys, QList<int>{Qt::Key_Return});
 
-    QAccessibleInterface* face = accessible(toggle);
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(toggle);
     ASSERT_NE(face, nullptr);
     EXPECT_EQ(face->role(), QAccessible::CheckBox);
     EXPECT_EQ(face->text(QAccessible::Name), QStringLiteral("Launch at Login"));
-    EXPECT_FALSE(face->state().checked);
     toggle->setChecked(true);
     EXPECT_TRUE(face->state().checked);
 }
@@ -125,6 +129,7 @@ TEST(WidgetsTest, SwitchDrawsTheStateItHolds)
     }
 }
 
+// One tab stop whose arrows choose, and screen readers hear which segment is chosen.
 TEST(WidgetsTest, SegmentedControlIsOneTabStopWhoseArrowsChoose)
 {
     KeyRecorder window;
@@ -137,7 +142,24 @@ TEST(WidgetsTest, SegmentedControlIsOneTabStopWhoseArrowsChoose)
     layout->addWidget(after);
     for (const char* format : {"png", "jpg", "pdf"})
         control->addSegment(QString::fromLatin1(format).toUpper(), QString::fromLatin1(format));
+    control->setAccessibleName(QStringLiteral("Format"));
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control);
+    EXPECT_EQ(face->role(), QAccessible::Grouping);
+    EXPECT_EQ(face->text(QAccessible::Name), QStringLiteral("Format"));
+    const auto checkedNames = [face] {
+        QStringList names;
+        for (int i = 0; i < face->childCount(); ++i) {
+            EXPECT_EQ(face->child(i)->role(), QAccessible::RadioButton);
+            if (face->child(i)->state().checked)
+                names.append(face->child(i)->text(QAccessible::Name));
+        }
+        return names;
+    };
+    control->setValue(QStringLiteral("gif")); // no such segment
+    EXPECT_EQ(control->value(), QString());
+    EXPECT_EQ(checkedNames(), QStringList());
     control->setValue(QStringLiteral("jpg"));
+    EXPECT_EQ(checkedNames(), QStringList{"JPG"});
     QSignalSpy activated(control, &SegmentedControl::activated);
     showAndActivate(window);
     before->setFocus();
@@ -150,6 +172,7 @@ TEST(WidgetsTest, SegmentedControlIsOneTabStopWhoseArrowsChoose)
         QTest::keyClick(QApplication::focusWidget(), key);
         EXPECT_EQ(control->value(), QString::fromLatin1(expected)) << key;
     }
+    EXPECT_EQ(checkedNames(), QStringList{"PNG"});
     QStringList heard; // nothing for the step past the last segment
     for (const QList<QVariant>& signal : activated)
         heard.append(signal.at(0).toString());
@@ -167,43 +190,137 @@ TEST(WidgetsTest, SegmentedControlIsOneTabStopWhoseArrowsChoose)
     }
 }
 
-TEST(WidgetsTest, SegmentedControlTellsScreenReadersWhichSegmentIsChosen)
+QImage render(int pending, bool darkPanel, int size = 22)
 {
-    SegmentedControl control;
-    control.setAccessibleName(QStringLiteral("Handling mode"));
-    const QStringList labels{QStringLiteral("Popup"), QStringLiteral("Auto-Move"), QStringLiteral("Off")};
-    for (const QString& label : labels)
-        control.addSegment(label, label.toLower());
-    QSignalSpy activated(&control, &SegmentedControl::activated);
-    control.show();
-
-    QAccessibleInterface* face = accessible(&control);
-    EXPECT_EQ(face->role(), QAccessible::Grouping);
-    EXPECT_EQ(face->text(QAccessible::Name), QStringLiteral("Handling mode"));
-    const auto checkedNames = [face] {
-        QStringList names;
-        for (int i = 0; i < face->childCount(); ++i) {
-            EXPECT_EQ(face->child(i)->role(), QAccessible::RadioButton);
-            if (face->child(i)->state().checked)
-                names.append(face->child(i)->text(QAccessible::Name));
-        }
-        return names;
-    };
-
-    control.setValue(QStringLiteral("off"));
-    EXPECT_EQ(control.value(), QStringLiteral("off"));
-    EXPECT_EQ(checkedNames(), QStringList{QStringLiteral("Off")});
-    control.setValue(QStringLiteral("both")); // no such segment
-    EXPECT_EQ(control.value(), QString());
-    EXPECT_EQ(checkedNames(), QStringList());
-    EXPECT_TRUE(activated.isEmpty());
-
-    const QPoint centre = face->child(1)->rect().center();
-    QWidget* segment = control.childAt(control.mapFromGlobal(centre));
-    ASSERT_NE(segment, nullptr);
-    QTest::mouseClick(segment, Qt::LeftButton, {}, segment->mapFromGlobal(centre));
-    EXPECT_EQ(control.value(), QStringLiteral("auto-move"));
-    EXPECT_EQ(checkedNames(), QStringList{QStringLiteral("Auto-Move")});
-    ASSERT_EQ(activated.size(), 1);
-    EXPECT_EQ(activated.at(0).at(0).toString(), QStringLiteral("auto-move"));
+    return makeTrayIcon(pending, darkPanel).pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
 }
+
+// The mean of `value` over the pixels of `image` (in QImage::Format_ARGB32).
+double mean(const QImage& image, const std::function<double(QColor)>& value)
+{
+    const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
+    const qsizetype count = image.width() * image.height();
+    return std::transform_reduce(pixels, pixels + count, 0.0, std::plus<>(),
+                                 [&](QRgb c) { return value(QColor::fromRgba(c)); }) /
+           double(count);
+}
+
+// Only the lower right changes, and only while screenshots are pending; the count is spelled up to 99.
+TEST(TrayIconTest, BadgeAtTheLowerRightCountsWhatIsPending)
+{
+    const QRect lowerRight(11, 11, 11, 11), topRows(0, 0, 22, 8); // the badge is at most 60 % high
+    const auto badgeRed = [&](const QImage& image) {
+        return mean(image.copy(lowerRight), [](QColor c) {
+            return c.alpha() > 200 && c.red() > 190 && c.green() < 100 && c.blue() < 100;
+        });
+    };
+    for (const bool dark : {false, true}) {
+        const QImage plain = render(0, dark);
+        for (const int pending : {-3, 0, 1, 7, 42, 150}) {
+            const QImage image = render(pending, dark);
+            EXPECT_EQ(badgeRed(image) > 0.25, pending > 0) << pending;
+            EXPECT_EQ(image.copy(lowerRight) == plain.copy(lowerRight), pending <= 0) << pending;
+            EXPECT_EQ(image.copy(topRows), plain.copy(topRows)) << pending;
+        }
+    }
+    EXPECT_NE(render(1, false), render(7, false));
+    EXPECT_NE(render(9, false), render(99, false));
+    EXPECT_EQ(render(150, false), render(99, false));
+    EXPECT_EQ(render(100, true, 64), render(99, true, 64));
+}
+
+// The glyph takes the colour that suits the panel the session suggests, over a halo that keeps it
+// legible on the other: either icon stands out on either panel, at every size.
+TEST(TrayIconTest, LegibleOnLightAndDarkPanelsWhicheverColourWasGuessed)
+{
+    for (const int size : trayIconSizes) {
+        const QImage forLight = render(0, false, size), forDark = render(0, true, size);
+        const auto ink = [](const QImage& icon) { // mean lightness of the opaque strokes
+            return mean(icon, [](QColor c) { return c.alphaF() > 0.98 ? c.lightnessF() : 0; }) /
+                   mean(icon, [](QColor c) { return c.alphaF() > 0.98; });
+        };
+        EXPECT_LT(ink(forLight) + 0.3, ink(forDark)) << size;
+        for (const QImage* icon : {&forLight, &forDark}) {
+            for (const QColor& background : {QColor(0x2e, 0x34, 0x40), QColor(0xec, 0xef, 0xf4)}) {
+                QImage panel(icon->size(), QImage::Format_ARGB32);
+                panel.fill(background);
+                QPainter(&panel).drawImage(0, 0, *icon);
+                const auto change = [&](QColor c) {
+                    return std::abs(c.lightnessF() - background.lightnessF());
+                };
+                EXPECT_GT(mean(panel, change), 0.08) << size << " must show on either panel";
+            }
+        }
+    }
+}
+
+// Runs xprop on the window (another X client, as a window manager is); returns what it printed.
+QString xprop(QWidget& window, const QStringList& arguments)
+{
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), QStringList{"-id", QString::number(window.winId())} + arguments);
+    EXPECT_TRUE(xprop.waitForFinished(5000));
+    return QString::fromUtf8(xprop.readAllStandardOutput());
+}
+
+QPoint primaryCentre()
+{
+    return QGuiApplication::primaryScreen()->geometry().center();
+}
+
+TEST(CopiedToastTest, CentresOnTheAvailableAreaOfTheScreenUnderThePointer)
+{
+    // A 1920×1080 screen with a 28 px menu bar and a 2560×1440 screen to its right with a dock below.
+    const QList<QRect> screens{{0, 0, 1920, 1080}, {1920, 0, 2560, 1440}};
+    const QList<QRect> available{{0, 28, 1920, 1052}, {1920, 0, 2560, 1380}};
+    const QPoint previous(77, 88);
+    const std::tuple<const char*, QPoint, QPoint> cases[] = {
+        {"first screen", {100, 500}, {830, 531}},
+        {"second screen", {1920, 0}, {1920 + 1150, 667}},
+        {"second screen, inside its dock", {3000, 1439}, {1920 + 1150, 667}},
+        {"outside every screen keeps the previous spot", {-5, 500}, previous}};
+    for (const auto& [what, pointer, expected] : cases)
+        EXPECT_EQ(copiedToastTopLeft(screens, available, pointer, CopiedToast::panelSize, previous), expected)
+            << what;
+}
+
+// Offscreen activates every window it shows; on X11 the window manager decides from the window's
+// properties (ctest runs this binary once more under xvfb-run).
+TEST(CopiedToastTest, PanelFloatsOnTopWithoutTakingFocusOrClicks)
+{
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &other; }));
+    CopiedToast toast;
+    toast.show(primaryCentre());
+    QWidget* panel = toast.panel();
+    test::processEventsFor(300ms);
+    for (const Qt::WindowType flag : {Qt::Tool, Qt::FramelessWindowHint, Qt::WindowStaysOnTopHint,
+                                      Qt::WindowDoesNotAcceptFocus, Qt::WindowTransparentForInput})
+        EXPECT_TRUE(panel->windowFlags().testFlag(flag)) << flag;
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_EQ(panel->geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
+    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+        return;
+    if (QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty())
+        GTEST_SKIP() << "xprop is not installed";
+    EXPECT_EQ(QApplication::activeWindow(), &other);
+    const QString properties = xprop(*panel, {"WM_HINTS", "_NET_WM_USER_TIME", "_NET_WM_STATE"});
+    EXPECT_TRUE(properties.contains(u"Client accepts input or input focus: False"))
+        << properties.toStdString();
+    EXPECT_TRUE(properties.contains(u"_NET_WM_USER_TIME(CARDINAL) = 0\n")) << "not activated on map";
+    EXPECT_TRUE(properties.contains(u"_NET_WM_STATE_ABOVE")) << properties.toStdString();
+
+    // Hiding withdraws the window, and window managers then drop its desktop: set again on each show.
+    toast.hide();
+    ASSERT_TRUE(test::waitUntil([&] { return !panel->isVisible(); }));
+    xprop(*panel, {"-f", "_NET_WM_DESKTOP", "32c", "-set", "_NET_WM_DESKTOP", "3"});
+    toast.show(primaryCentre());
+    test::processEventsFor(100ms);
+    EXPECT_EQ(toast.panel(), panel) << "the panel is kept, not made anew";
+    EXPECT_TRUE(xprop(*panel, {"_NET_WM_DESKTOP"}).contains(u"= 4294967295")) << "on every desktop";
+}
+
+} // namespace
