@@ -33,9 +33,9 @@ std::optional<FolderConfig> FolderStore::find(const QString& idText) const
     return std::nullopt;
 }
 
-void FolderStore::save(const QList<FolderConfig>& folders)
+bool FolderStore::save(const QList<FolderConfig>& folders)
 {
-    saveFolders(m_store, folders);
+    return saveFolders(m_store, folders);
 }
 
 void FolderStore::seedDefaults()

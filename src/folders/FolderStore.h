@@ -24,7 +24,8 @@ public:
     // The first folder whose idText() is exactly `idText`.
     std::optional<FolderConfig> find(const QString& idText) const;
 
-    void save(const QList<FolderConfig>& folders);
+    // False when the list was too long to save (see saveFolders); the stored list then stays.
+    bool save(const QList<FolderConfig>& folders);
     // See seedDefaultFolders and registerQuickCreatedFolder.
     void seedDefaults();
     QuickCreateRegistration registerQuickCreated(const QString& folderName, const QString& parentName);

@@ -37,7 +37,7 @@ void quickCreateFolder(FolderStore& folders, Interaction& interaction)
         interaction.beep();
         return;
     }
-    if (folders.registerQuickCreated(name, baseName) == QuickCreateRegistration::duplicate)
+    if (folders.registerQuickCreated(name, baseName) != QuickCreateRegistration::added)
         interaction.beep();
 }
 

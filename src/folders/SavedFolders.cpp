@@ -65,8 +65,14 @@ QList<FolderConfig> loadSavedFolders(const Preferences& store)
     return list ? std::move(list->folders) : QList<FolderConfig>();
 }
 
-void saveFolders(Preferences& store, const QList<FolderConfig>& folders)
+bool saveFolders(Preferences& store, const QList<FolderConfig>& folders)
 {
+    const QString text = FolderList{folders}.toText();
+    if (text.toUtf8().size() > FolderList::kMaxTextBytes) {
+        printLine(
+            QStringLiteral("⚠️ Quillary: The folder list is too long to save; the change was not saved"));
+        return false;
+    }
     // A stored list that cannot be read is about to be replaced; keep it so that the user's folders
     // can be recovered by hand. That includes values that are not text at all: a list edited by hand
     // without quotes reads back as a list of strings, and is kept as one.
@@ -84,7 +90,8 @@ void saveFolders(Preferences& store, const QList<FolderConfig>& folders)
         printLine(QStringLiteral("⚠️ Quillary: The saved folder list could not be read; it was kept ") +
                   keptIn + QStringLiteral(" before being replaced"));
     }
-    store.setText(prefs::savedFolders, FolderList{folders}.toText());
+    store.setText(prefs::savedFolders, text);
+    return true;
 }
 
 void seedDefaultFolders(Preferences& store)
@@ -103,7 +110,7 @@ void seedDefaultFolders(Preferences& store)
         }
     }
     if (grew)
-        saveFolders(store, folders);
+        saveFolders(store, folders); // too long: the list stays as it is, and readable
 
     const QString selected = store.textValue(prefs::selectedFolderID);
     const bool selectionExists =
@@ -126,8 +133,7 @@ QuickCreateRegistration registerQuickCreatedFolder(Preferences& store, const QSt
             return QuickCreateRegistration::duplicate;
     }
     folders.append(makeFolder(folderName, path, QStringLiteral("folder.fill"), true));
-    saveFolders(store, folders);
-    return QuickCreateRegistration::added;
+    return saveFolders(store, folders) ? QuickCreateRegistration::added : QuickCreateRegistration::notSaved;
 }
 
 FolderConfig makeCustomFolder(const QString& name, const QString& parentName)

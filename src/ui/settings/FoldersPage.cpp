@@ -409,14 +409,18 @@ void FoldersPage::createFolder()
             return;
         }
         const FolderConfig folder = makeCustomFolder(name, m_parent->currentText());
+        QList<FolderConfig> folders = m_view.folders().folders();
+        folders.append(folder);
+        if (!m_view.folders().save(folders)) {
+            if (Interaction* interaction = m_view.interaction())
+                interaction->beep();
+            return;
+        }
         // A folder that cannot be made (or is there already) is still added: moves make it later.
         std::error_code ignored;
         std::filesystem::create_directories(
             std::filesystem::path(toNativePath(configDirectoryURL(folder).toLocalFile()).toStdString()),
             ignored);
-        QList<FolderConfig> folders = m_view.folders().folders();
-        folders.append(folder);
-        m_view.folders().save(folders);
         m_view.store().setText(prefs::selectedFolderID, folder.idText());
         // Its rule is the committed one, so "Change" starts disabled.
         m_view.renameBook().recordAddedFolder(folder);
@@ -437,7 +441,11 @@ void FoldersPage::editFolder(FolderRow* row, const std::function<void(FolderConf
         index = found - folders.cbegin();
     }
     edit(folders[index]);
-    m_view.folders().save(folders);
+    if (!m_view.folders().save(folders)) {
+        if (Interaction* interaction = m_view.interaction())
+            interaction->beep();
+        refreshRows(); // back to what is stored
+    }
 }
 
 void FoldersPage::deleteFolder(const QUuid& id)
@@ -457,7 +465,7 @@ void FoldersPage::deleteFolder(const QUuid& id)
         }
     }
     folders.removeIf([&id](const FolderConfig& f) { return f.id == id; });
-    m_view.folders().save(folders);
+    m_view.folders().save(folders); // shorter than a list that was read, so it fits
 
     RetroRenameBook& book = m_view.renameBook();
     book.committedRenameSnapshot.remove(id);
