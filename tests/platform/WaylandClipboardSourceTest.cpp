@@ -122,7 +122,7 @@ TEST_P(WaylandClipboardSourceProtocolTest, FollowsTheClipboardAndReadsIt)
 }
 
 // An owner that never closes the pipe: the read gives up, and meanwhile the source follows the clipboard.
-TEST_P(WaylandClipboardSourceProtocolTest, AnOwnerThatNeverFinishesGivesNothingAndHoldsNothingUp)
+TEST_P(WaylandClipboardSourceProtocolTest, AnOwnerThatNeverFinishesOrACompositorThatQuitsHoldsNothingUp)
 {
     Compositor compositor(globals(), Selection{{{"image/png", "part of an image"}}, Delivery::NeverClosed});
     const auto source = connect();
@@ -144,19 +144,10 @@ TEST_P(WaylandClipboardSourceProtocolTest, AnOwnerThatNeverFinishesGivesNothingA
     EXPECT_TRUE(read.isEmpty());
     EXPECT_LT(took, 4 * WaylandClipboardSource::readTimeout);
     EXPECT_EQ(source->changeCount(), 1);
-}
 
-// The compositor quits under a connected source: nothing crashes or hangs, reads give nothing.
-TEST_P(WaylandClipboardSourceProtocolTest, OutlivesTheCompositor)
-{
-    Compositor compositor(globals(), Selection{{{"image/png", image(3)}}});
-    auto source = connect();
-    ASSERT_TRUE(source);
+    // The compositor quits under the source: nothing crashes or hangs, and reads give nothing.
     compositor.stop();
-    EXPECT_EQ(source->changeCount(), 0);
-    source->formats();
-    EXPECT_TRUE(source->data("image/png").isEmpty());
-    source.reset();
+    EXPECT_TRUE(source->data("text/plain").isEmpty());
 }
 
 // The clipboard's owner writes `written` bytes into the pipe and closes it, or leaves it open.
