@@ -1,6 +1,6 @@
-// libwayland-server is used only on the server's thread (after set-up, before tear-down); the test's
-// thread hands it commands. Each read is written by a thread of its own, so a slow or gone reader
-// holds up neither the server nor the other reads.
+// libwayland-server is used under one mutex: by the server's thread to dispatch, by the test's to
+// change the selection. Each read is written by a thread of its own, so a slow or gone reader holds
+// up neither the server nor the other reads.
 #include "support/FakeWaylandCompositor.h"
 
 #include "core/FileNames.h"
@@ -17,10 +17,8 @@
 #include <chrono>
 #include <csignal>
 #include <deque>
-#include <functional>
-#include <future>
 #include <mutex>
-#include <sys/eventfd.h>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
 
@@ -61,8 +59,6 @@ struct FakeWaylandCompositor::Server {
 
     QTemporaryDir runtime;
     wl_display* display = wl_display_create();
-    int wakeFd = eventfd(0, EFD_CLOEXEC);
-    wl_event_source* wakeSource = nullptr;
     Binding ext{this, &ext_data_control_manager_v1_interface, &ext_data_control_device_v1_interface,
                 &ext_data_control_offer_v1_interface, 1};
     Binding wlr{this, &zwlr_data_control_manager_v1_interface, &zwlr_data_control_device_v1_interface,
@@ -70,43 +66,26 @@ struct FakeWaylandCompositor::Server {
     std::thread thread;
     std::atomic<int> receives{0};
 
-    std::mutex mutex; // guards the two below
-    std::vector<std::packaged_task<void()>> commands;
-    std::vector<std::thread> writers;
-
-    // The server thread's own.
+    std::mutex mutex; // guards libwayland-server and all below
     bool running = true;
+    std::vector<std::thread> writers;
     std::vector<int> heldOpen; // a second end of each pipe never closed
     std::deque<Snapshot> snapshots;
     Snapshot* selection = nullptr;
     std::vector<wl_resource*> devices;
 
-    // Runs `command` on the server's thread and waits for it.
-    void post(std::function<void()> command)
+    void run()
     {
-        std::packaged_task<void()> task(std::move(command));
-        std::future<void> done = task.get_future();
-        {
+        wl_event_loop* loop = wl_display_get_event_loop(display);
+        pollfd ready{wl_event_loop_get_fd(loop), POLLIN, 0};
+        for (;;) {
+            poll(&ready, 1, 5);
             std::lock_guard lock(mutex);
-            commands.push_back(std::move(task));
+            if (!running)
+                return;
+            wl_event_loop_dispatch(loop, 0);
+            wl_display_flush_clients(display);
         }
-        eventfd_write(wakeFd, 1);
-        done.wait();
-    }
-
-    static int runCommands(int fd, uint32_t, void* data)
-    {
-        eventfd_t count = 0;
-        eventfd_read(fd, &count);
-        auto* server = static_cast<Server*>(data);
-        std::vector<std::packaged_task<void()>> taken;
-        {
-            std::lock_guard lock(server->mutex);
-            taken.swap(server->commands);
-        }
-        for (auto& command : taken)
-            command();
-        return 0;
     }
 
     // A new selection (or primary selection), announced to every device.
@@ -117,6 +96,7 @@ struct FakeWaylandCompositor::Server {
             selection = snapshot;
         for (wl_resource* device : devices)
             announce(device, snapshot, event);
+        wl_display_flush_clients(display);
     }
 
     // The owner's side of a read: `content`'s bytes of `mimeType` into `fd`, on a thread of its own.
@@ -131,7 +111,6 @@ struct FakeWaylandCompositor::Server {
         }
         if (content.delivery == Delivery::NeverClosed)
             heldOpen.push_back(dup(fd));
-        std::lock_guard lock(mutex);
         writers.emplace_back([bytes = offered->second, delivery = content.delivery, fd] {
             const int pieces = delivery == Delivery::InPieces ? 8 : 1;
             for (qsizetype done = 0, piece = 1; done < bytes.size();) {
@@ -219,15 +198,7 @@ FakeWaylandCompositor::FakeWaylandCompositor(Globals globals, std::optional<Sele
                              Server::bindManager);
     }
     server.replace(selection, selectionEvent);
-    wl_event_loop* loop = wl_display_get_event_loop(server.display);
-    server.wakeSource =
-        wl_event_loop_add_fd(loop, server.wakeFd, WL_EVENT_READABLE, Server::runCommands, &server);
-    server.thread = std::thread([&server, loop] {
-        while (server.running) {
-            wl_event_loop_dispatch(loop, -1);
-            wl_display_flush_clients(server.display);
-        }
-    });
+    server.thread = std::thread(&Server::run, &server);
 }
 
 FakeWaylandCompositor::~FakeWaylandCompositor()
@@ -237,17 +208,18 @@ FakeWaylandCompositor::~FakeWaylandCompositor()
         writer.join();
     for (int fd : m_server->heldOpen)
         close(fd);
-    close(m_server->wakeFd);
 }
 
 void FakeWaylandCompositor::setSelection(std::optional<Selection> selection)
 {
-    m_server->post([&] { m_server->replace(selection, selectionEvent); });
+    std::lock_guard lock(m_server->mutex);
+    m_server->replace(selection, selectionEvent);
 }
 
 void FakeWaylandCompositor::setPrimarySelection(std::optional<Selection> selection)
 {
-    m_server->post([&] { m_server->replace(selection, primaryEvent); });
+    std::lock_guard lock(m_server->mutex);
+    m_server->replace(selection, primaryEvent);
 }
 
 int FakeWaylandCompositor::receives() const
@@ -260,9 +232,11 @@ void FakeWaylandCompositor::stop()
     Server& server = *m_server;
     if (!server.thread.joinable())
         return;
-    server.post([&] { server.running = false; });
+    {
+        std::lock_guard lock(server.mutex);
+        server.running = false;
+    }
     server.thread.join();
-    wl_event_source_remove(server.wakeSource);
     wl_display_destroy_clients(server.display);
     wl_display_destroy(server.display);
 }
