@@ -1,12 +1,9 @@
 #include "core/FileNames.h"
+#include "core/Diagnostics.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include <QStringList>
 
 namespace quillary {
 namespace {
@@ -30,19 +27,6 @@ TEST(NativePath, KeepsEveryByte)
     EXPECT_EQ(toNativePath(text), text.toUtf8());
 }
 
-TEST(NativePath, AnEscapedNameOpensTheSameFileAgain)
-{
-    QTemporaryDir dir;
-    const QByteArray native = toNativePath(dir.path()) + "/shot-\xff\xfe.png";
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    // Qt's own decoding loses the bytes, so the file cannot be found again by that name; ours keeps them.
-    EXPECT_FALSE(QFile::exists(QFile::decodeName(native)));
-    EXPECT_EQ(::access(toNativePath(fromNativePath(native)).constData(), F_OK), 0);
-    EXPECT_EQ(::unlink(native.constData()), 0);
-}
-
 TEST(SafeFileNameComponent, CleansWhatWouldEscapeOrCutTheName)
 {
     QStringList names{"Projects", "a/b", "/etc", "12:30",          "line\nbreak\ttab\x7f",
@@ -53,6 +37,22 @@ TEST(SafeFileNameComponent, CleansWhatWouldEscapeOrCutTheName)
         cleaned << safeFileNameComponent(name);
     EXPECT_EQ(cleaned, (QStringList{"Projects", "a-b", "-etc", "12-30", "line-break-tab-", "-", "--", "...",
                                     "Übersicht 📸", "Q-rest", "-next"}));
+}
+
+// A name in a log line can hold anything: the line stays one line of UTF-8, other bytes shown by value.
+TEST(PrintLine, PrintsWhateverANameHoldsAsOneLine)
+{
+    const std::pair<QString, const char*> cases[] = {
+        {"❌ Move failed: /w/Screenshot\nevil.png → /d: x", "❌ Move failed: /w/Screenshot\\nevil.png → /d: x"},
+        {fromNativePath("Bildschirmfoto \xfe\xff.png"), "Bildschirmfoto \\xFE\\xFF.png"},
+        {"a\r\x1b[31m\t" + QString(QChar(0x85)) + QChar(0x2028) + QChar(0xD800) + "📸 Skärmavbild",
+         "a\\r\\x1B[31m\\x09\\x85\\u2028\xef\xbf\xbd📸 Skärmavbild"},
+    };
+    for (const auto& [line, expected] : cases) {
+        testing::internal::CaptureStdout();
+        printLine(line);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(expected) + '\n');
+    }
 }
 
 } // namespace

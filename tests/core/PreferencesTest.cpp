@@ -23,8 +23,7 @@ protected:
     QTemporaryDir dir;
 };
 
-// Registered defaults are read, never written; every write and removal reaches the file (a fresh store
-// reads the file, not a cache) and is announced.
+// Registered defaults are never written; every write and removal reaches the file and is announced.
 TEST_F(PreferencesTest, TypedValuesRoundTripThroughTheFile)
 {
     const QString awkward = QStringLiteral("Shots, \"best\" = ä/ü [x]");

@@ -44,8 +44,7 @@ TEST_F(QuickCreateTest, CleansTheNameAndRefusesDuplicates)
     EXPECT_EQ(interaction.beeps, 1);
 }
 
-// Whatever is typed, one folder is made directly inside the parent, never "." or "..", or the name is
-// refused with a line saying why.
+// Whatever is typed, one folder is made inside the parent, never "." or "..", or it is refused.
 TEST_F(QuickCreateTest, HostileNamesBecomeOneFolderInsideTheParentOrAreRefused)
 {
     testing::internal::CaptureStdout();

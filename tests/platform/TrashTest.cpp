@@ -20,9 +20,7 @@ protected:
         qputenv("HOME", QFile::encodeName(m_home.path()));
         qunsetenv("XDG_DATA_HOME");
     }
-
     QString home(const QString& name) const { return m_home.filePath(name); }
-
     QTemporaryDir m_home;
 };
 
@@ -52,8 +50,7 @@ TEST_F(TrashTest, WhatCannotBeTrashedStaysWhereItIs)
     EXPECT_FALSE(moveToTrash(home("absent.png")));
     EXPECT_FALSE(moveToTrash(QString()));
 
-    // A data folder below a regular file can be made by no one, so Qt misplaces the file into the
-    // working directory; it must come back, with nothing left there.
+    // With the data folder under a regular file Qt misplaces the file into the working directory.
     const QTemporaryDir cwd;
     const QString savedCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(cwd.path()));

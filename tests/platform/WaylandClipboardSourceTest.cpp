@@ -9,8 +9,11 @@
 #include <chrono>
 #include <thread>
 
+#include <unistd.h>
+
 using namespace quillary;
 using namespace quillary::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -21,7 +24,7 @@ using Delivery = Compositor::Delivery;
 const char* const ext = "ext-data-control-v1";
 const char* const wlr = "wlr-data-control-unstable-v1";
 
-// Many times what a pipe holds, so the owner blocks until the reader reads on; no two seeds alike.
+// Many times what a pipe holds, so the owner blocks until the reader reads on.
 QByteArray image(int seed)
 {
     QByteArray bytes(3 << 20, Qt::Uninitialized);
@@ -68,7 +71,6 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Protocols, WaylandClipboardSourceProtocolTest, testing::Values(ext, wlr),
                          [](const auto& protocol) { return protocol.param == ext ? "Ext" : "Wlr"; });
 
-// One owner after another; each step waits for the source to show it, then reads one type.
 TEST_P(WaylandClipboardSourceProtocolTest, FollowsTheClipboardAndReadsIt)
 {
     enum Action { Nothing, NewSelection, NewPrimary, Emptied };
@@ -119,9 +121,8 @@ TEST_P(WaylandClipboardSourceProtocolTest, FollowsTheClipboardAndReadsIt)
     }
 }
 
-// The owner writes part of an image and never closes the pipe. The read gives up with nothing, and
-// while it waits the source still follows the clipboard.
-TEST_P(WaylandClipboardSourceProtocolTest, AnOwnerThatNeverFinishesGivesNothingAndHoldsNothingUp)
+// An owner that never closes the pipe: the read gives up, and meanwhile the source follows the clipboard.
+TEST_P(WaylandClipboardSourceProtocolTest, AnOwnerThatNeverFinishesOrACompositorThatQuitsHoldsNothingUp)
 {
     Compositor compositor(globals(), Selection{{{"image/png", "part of an image"}}, Delivery::NeverClosed});
     const auto source = connect();
@@ -143,20 +144,57 @@ TEST_P(WaylandClipboardSourceProtocolTest, AnOwnerThatNeverFinishesGivesNothingA
     EXPECT_TRUE(read.isEmpty());
     EXPECT_LT(took, 4 * WaylandClipboardSource::readTimeout);
     EXPECT_EQ(source->changeCount(), 1);
+
+    // The compositor quits under the source: nothing crashes or hangs, and reads give nothing.
+    compositor.stop();
+    EXPECT_TRUE(source->data("text/plain").isEmpty());
 }
 
-// The compositor quits under a connected source: nothing crashes or hangs, reads give nothing, and the
-// source can still be destroyed.
-TEST_P(WaylandClipboardSourceProtocolTest, OutlivesTheCompositor)
+// The clipboard's owner writes `written` bytes into the pipe and closes it, or leaves it open.
+TEST(PipeReaderTest, ReadsToTheEndWithinTheCapAndTheTime)
 {
-    Compositor compositor(globals(), Selection{{{"image/png", image(3)}}});
-    auto source = connect();
-    ASSERT_TRUE(source);
-    compositor.stop();
-    EXPECT_EQ(source->changeCount(), 0);
-    source->formats();
-    EXPECT_TRUE(source->data("image/png").isEmpty());
-    source.reset();
+    struct Case {
+        const char* what;
+        qsizetype written;
+        bool closed;
+        qint64 cap;
+        bool read;
+    };
+    const Case cases[] = {
+        {"empty content", 0, true, 16, true},
+        {"small content", 10, true, 16, true},
+        {"exactly the cap", 16, true, 16, true},
+        {"one byte over the cap", 17, true, 16, false},
+        {"more than a pipe holds, taken as it comes", 1 << 20, true, 1 << 20, true},
+        {"an owner that never closes", 10, false, 16, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        QByteArray content(c.written, 'x');
+        for (qsizetype i = 0; i < content.size(); ++i)
+            content[i] = char(i * 7 + i / 251);
+        std::thread owner([&] {
+            for (qsizetype done = 0; done < content.size();) {
+                const ssize_t put = write(ends[1], content.constData() + done, size_t(content.size() - done));
+                if (put <= 0)
+                    break;
+                done += put;
+            }
+            if (c.closed)
+                close(ends[1]);
+        });
+        const std::optional<QByteArray> got = readPipeToEnd(ends[0], c.closed ? 10s : 50ms, c.cap);
+        close(ends[0]);
+        owner.join();
+        if (!c.closed)
+            close(ends[1]);
+        ASSERT_EQ(got.has_value(), c.read);
+        if (c.read) {
+            EXPECT_EQ(*got, content);
+        }
+    }
 }
 
 } // namespace

@@ -34,8 +34,7 @@ protected:
     }
 };
 
-// Exec is quoted where a reserved character needs it, with " ` $ \ escaped inside the quotes, `%`
-// doubled everywhere, and then escaped as a string value (\ \n \t \r), which the reader undoes first.
+// Exec: quoted where needed, " ` $ \ escaped inside quotes, `%` doubled, then escaped as a string.
 TEST_F(XdgAutostartLoginItemTest, RegisterWritesAValidEntryThatRunsExactlyTheProgram)
 {
     const std::pair<QString, QString> cases[] = {

@@ -6,7 +6,7 @@
 
 namespace quillary::test {
 
-// A tray host that is there or not as the test says; `appear` makes one show up.
+// A tray host that is there or not as the test says.
 class FakeTrayHostWatcher final : public TrayHostWatcher {
 public:
     explicit FakeTrayHostWatcher(bool available)
@@ -15,11 +15,6 @@ public:
     }
     bool isHostAvailable() const override { return m_available; }
     void watchForHost() override { isWatching = true; }
-    void appear()
-    {
-        m_available = true;
-        emit hostAppeared();
-    }
 
     bool isWatching = false;
 

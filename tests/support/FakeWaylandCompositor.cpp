@@ -1,7 +1,6 @@
-// Threads: everything of libwayland-server runs on the server's thread, apart from the set-up before
-// it starts and the tear-down after it ends. The test's thread hands it commands and waits for them
-// to be done. Each read of the clipboard is written by a thread of its own, so a reader that is slow
-// or gone holds up neither the server nor the other reads.
+// libwayland-server is used under one mutex: by the server's thread to dispatch, by the test's to
+// change the selection. Each read is written by a thread of its own, so a slow or gone reader holds
+// up neither the server nor the other reads.
 #include "support/FakeWaylandCompositor.h"
 
 #include "core/FileNames.h"
@@ -18,10 +17,8 @@
 #include <chrono>
 #include <csignal>
 #include <deque>
-#include <functional>
-#include <future>
 #include <mutex>
-#include <sys/eventfd.h>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,6 +32,9 @@ static_assert(EXT_DATA_CONTROL_DEVICE_V1_DATA_OFFER == ZWLR_DATA_CONTROL_DEVICE_
               EXT_DATA_CONTROL_DEVICE_V1_PRIMARY_SELECTION == ZWLR_DATA_CONTROL_DEVICE_V1_PRIMARY_SELECTION &&
               EXT_DATA_CONTROL_OFFER_V1_OFFER == ZWLR_DATA_CONTROL_OFFER_V1_OFFER);
 
+constexpr uint32_t selectionEvent = EXT_DATA_CONTROL_DEVICE_V1_SELECTION;
+constexpr uint32_t primaryEvent = EXT_DATA_CONTROL_DEVICE_V1_PRIMARY_SELECTION;
+
 void destroyResource(wl_client*, wl_resource* resource)
 {
     wl_resource_destroy(resource);
@@ -43,7 +43,7 @@ void destroyResource(wl_client*, wl_resource* resource)
 } // namespace
 
 struct FakeWaylandCompositor::Server {
-    // One protocol: the user data of its manager's global and of the objects made from it.
+    // One protocol: the user data of its manager's global and of the devices made from it.
     struct Binding {
         Server* server;
         const wl_interface* manager;
@@ -51,8 +51,7 @@ struct FakeWaylandCompositor::Server {
         const wl_interface* offer;
         int version; // offered; the primary_selection event came with it in both protocols
     };
-    // What an offer serves; kept for the server's life, so an offer outlived by its selection still
-    // serves that selection's bytes.
+    // What an offer serves; kept for the server's life, as an offer may outlive its selection.
     struct Snapshot {
         Server* server;
         Selection selection;
@@ -60,8 +59,6 @@ struct FakeWaylandCompositor::Server {
 
     QTemporaryDir runtime;
     wl_display* display = wl_display_create();
-    int wakeFd = eventfd(0, EFD_CLOEXEC);
-    wl_event_source* wakeSource = nullptr;
     Binding ext{this, &ext_data_control_manager_v1_interface, &ext_data_control_device_v1_interface,
                 &ext_data_control_offer_v1_interface, 1};
     Binding wlr{this, &zwlr_data_control_manager_v1_interface, &zwlr_data_control_device_v1_interface,
@@ -69,56 +66,37 @@ struct FakeWaylandCompositor::Server {
     std::thread thread;
     std::atomic<int> receives{0};
 
-    std::mutex mutex; // guards the three below
-    std::vector<std::function<void()>> commands;
-    std::vector<std::thread> writers;
-    std::vector<int> heldOpen;
-
-    // The server thread's own.
+    std::mutex mutex; // guards libwayland-server and all below
     bool running = true;
+    std::vector<std::thread> writers;
+    std::vector<int> heldOpen; // a second end of each pipe never closed
     std::deque<Snapshot> snapshots;
     Snapshot* selection = nullptr;
     std::vector<wl_resource*> devices;
 
-    // Runs `command` on the server's thread and waits for it.
-    void post(const std::function<void()>& command)
+    void run()
     {
-        if (!thread.joinable())
-            return;
-        std::promise<void> done;
-        {
+        wl_event_loop* loop = wl_display_get_event_loop(display);
+        pollfd ready{wl_event_loop_get_fd(loop), POLLIN, 0};
+        for (;;) {
+            poll(&ready, 1, 5);
             std::lock_guard lock(mutex);
-            commands.push_back([&] {
-                command();
-                done.set_value();
-            });
+            if (!running)
+                return;
+            wl_event_loop_dispatch(loop, 0);
+            wl_display_flush_clients(display);
         }
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
-        done.get_future().wait();
-    }
-
-    void runCommands()
-    {
-        uint64_t count = 0;
-        [[maybe_unused]] const ssize_t got = read(wakeFd, &count, sizeof count);
-        std::vector<std::function<void()>> taken;
-        {
-            std::lock_guard lock(mutex);
-            taken.swap(commands);
-        }
-        for (const auto& command : taken)
-            command();
     }
 
     // A new selection (or primary selection), announced to every device.
     void replace(const std::optional<Selection>& content, uint32_t event)
     {
         Snapshot* snapshot = content ? &snapshots.emplace_back(Snapshot{this, *content}) : nullptr;
-        if (event == EXT_DATA_CONTROL_DEVICE_V1_SELECTION)
+        if (event == selectionEvent)
             selection = snapshot;
         for (wl_resource* device : devices)
             announce(device, snapshot, event);
+        wl_display_flush_clients(display);
     }
 
     // The owner's side of a read: `content`'s bytes of `mimeType` into `fd`, on a thread of its own.
@@ -131,8 +109,9 @@ struct FakeWaylandCompositor::Server {
             close(fd);
             return;
         }
-        std::lock_guard lock(mutex);
-        writers.emplace_back([this, bytes = offered->second, delivery = content.delivery, fd] {
+        if (content.delivery == Delivery::NeverClosed)
+            heldOpen.push_back(dup(fd));
+        writers.emplace_back([bytes = offered->second, delivery = content.delivery, fd] {
             const int pieces = delivery == Delivery::InPieces ? 8 : 1;
             for (qsizetype done = 0, piece = 1; done < bytes.size();) {
                 const qsizetype end = bytes.size() * piece / pieces;
@@ -143,12 +122,7 @@ struct FakeWaylandCompositor::Server {
                 if (done == end && ++piece <= pieces)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
-            if (delivery != Delivery::NeverClosed) {
-                close(fd);
-                return;
-            }
-            std::lock_guard held(mutex);
-            heldOpen.push_back(fd);
+            close(fd);
         });
     }
 
@@ -164,7 +138,7 @@ struct FakeWaylandCompositor::Server {
         static const struct ext_data_control_offer_v1_interface offerHandlers = {receive, destroyResource};
         const auto* binding = static_cast<Binding*>(wl_resource_get_user_data(device));
         const int version = wl_resource_get_version(device);
-        if (event == EXT_DATA_CONTROL_DEVICE_V1_PRIMARY_SELECTION && version < binding->version)
+        if (event == primaryEvent && version < binding->version)
             return;
         wl_resource* offer = nullptr;
         if (snapshot) {
@@ -177,27 +151,24 @@ struct FakeWaylandCompositor::Server {
         wl_resource_post_event(device, event, offer);
     }
 
-    static void deviceDestroyed(wl_resource* device)
-    {
-        std::erase(static_cast<Binding*>(wl_resource_get_user_data(device))->server->devices, device);
-    }
-
     static void getDevice(wl_client* client, wl_resource* manager, uint32_t id, wl_resource*)
     {
+        // The client under test only reads: setting a selection does nothing.
         static const struct ext_data_control_device_v1_interface deviceHandlers = {
             [](wl_client*, wl_resource*, wl_resource*) {}, destroyResource,
             [](wl_client*, wl_resource*, wl_resource*) {}};
         auto* binding = static_cast<Binding*>(wl_resource_get_user_data(manager));
         wl_resource* device =
             wl_resource_create(client, binding->device, wl_resource_get_version(manager), id);
-        wl_resource_set_implementation(device, &deviceHandlers, binding, deviceDestroyed);
+        wl_resource_set_implementation(device, &deviceHandlers, binding, [](wl_resource* gone) {
+            std::erase(static_cast<Binding*>(wl_resource_get_user_data(gone))->server->devices, gone);
+        });
         binding->server->devices.push_back(device);
-        announce(device, binding->server->selection, EXT_DATA_CONTROL_DEVICE_V1_SELECTION);
+        announce(device, binding->server->selection, selectionEvent);
     }
 
     static void bindManager(wl_client* client, void* data, uint32_t version, uint32_t id)
     {
-        // create_data_source does nothing: the client under test only reads.
         static const struct ext_data_control_manager_v1_interface managerHandlers = {
             [](wl_client*, wl_resource*, uint32_t) {}, getDevice, destroyResource};
         const auto* binding = static_cast<Binding*>(data);
@@ -220,27 +191,14 @@ FakeWaylandCompositor::FakeWaylandCompositor(Globals globals, std::optional<Sele
                              wl_resource_create(client, &wl_seat_interface, int(version), id);
                          });
     }
-    for (Server::Binding* binding :
-         {globals.ext ? &server.ext : nullptr, globals.wlr ? &server.wlr : nullptr}) {
-        if (binding)
+    for (auto [binding, wanted] :
+         {std::pair{&server.ext, globals.ext}, std::pair{&server.wlr, globals.wlr}}) {
+        if (wanted)
             wl_global_create(server.display, binding->manager, binding->version, binding,
                              Server::bindManager);
     }
-    server.replace(selection, EXT_DATA_CONTROL_DEVICE_V1_SELECTION);
-    wl_event_loop* loop = wl_display_get_event_loop(server.display);
-    server.wakeSource = wl_event_loop_add_fd(
-        loop, server.wakeFd, WL_EVENT_READABLE,
-        [](int, uint32_t, void* data) {
-            static_cast<Server*>(data)->runCommands();
-            return 0;
-        },
-        &server);
-    server.thread = std::thread([&server, loop] {
-        while (server.running) {
-            wl_event_loop_dispatch(loop, -1);
-            wl_display_flush_clients(server.display);
-        }
-    });
+    server.replace(selection, selectionEvent);
+    server.thread = std::thread(&Server::run, &server);
 }
 
 FakeWaylandCompositor::~FakeWaylandCompositor()
@@ -250,17 +208,18 @@ FakeWaylandCompositor::~FakeWaylandCompositor()
         writer.join();
     for (int fd : m_server->heldOpen)
         close(fd);
-    close(m_server->wakeFd);
 }
 
 void FakeWaylandCompositor::setSelection(std::optional<Selection> selection)
 {
-    m_server->post([&] { m_server->replace(selection, EXT_DATA_CONTROL_DEVICE_V1_SELECTION); });
+    std::lock_guard lock(m_server->mutex);
+    m_server->replace(selection, selectionEvent);
 }
 
 void FakeWaylandCompositor::setPrimarySelection(std::optional<Selection> selection)
 {
-    m_server->post([&] { m_server->replace(selection, EXT_DATA_CONTROL_DEVICE_V1_PRIMARY_SELECTION); });
+    std::lock_guard lock(m_server->mutex);
+    m_server->replace(selection, primaryEvent);
 }
 
 int FakeWaylandCompositor::receives() const
@@ -273,9 +232,11 @@ void FakeWaylandCompositor::stop()
     Server& server = *m_server;
     if (!server.thread.joinable())
         return;
-    server.post([&] { server.running = false; });
+    {
+        std::lock_guard lock(server.mutex);
+        server.running = false;
+    }
     server.thread.join();
-    wl_event_source_remove(server.wakeSource);
     wl_display_destroy_clients(server.display);
     wl_display_destroy(server.display);
 }

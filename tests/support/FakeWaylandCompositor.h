@@ -10,10 +10,8 @@
 
 namespace quillary::test {
 
-// A Wayland server on a thread of the test, listening in a temporary XDG_RUNTIME_DIR (it points
-// XDG_RUNTIME_DIR and WAYLAND_DISPLAY there). It offers a seat and the clipboard-manager protocols
-// asked for, and plays the owner of the clipboard: a data device hears of the current selection as
-// soon as it is made and of every later one, and a read of an offered type gets that type's bytes.
+// A Wayland server on a thread of the test, in a temporary XDG_RUNTIME_DIR (WAYLAND_DISPLAY set to it),
+// offering a seat and the clipboard-manager protocols asked for, and owning the clipboard.
 class FakeWaylandCompositor {
 public:
     struct Globals {
@@ -34,11 +32,10 @@ public:
     explicit FakeWaylandCompositor(Globals globals, std::optional<Selection> selection = {});
     ~FakeWaylandCompositor();
 
-    // A new owner of the clipboard (none: the clipboard is emptied), announced to every device.
+    // A new owner of the clipboard (none: emptied), announced to every device.
     void setSelection(std::optional<Selection> selection);
     void setPrimarySelection(std::optional<Selection> selection);
-    // The reads asked for so far, of any offer.
-    int receives() const;
+    int receives() const; // reads asked for so far, of any offer
     // Closes every client's connection and the socket, as a compositor that quits.
     void stop();
 

@@ -87,8 +87,7 @@ public:
     std::vector<Played> played;
 };
 
-// A throw-away HOME (with its config and data folders, set in the environment while it lives) and a
-// preference file in another throw-away folder.
+// A throw-away HOME (and XDG folders) set in the environment while it lives, and a preference file.
 class SessionHome {
 public:
     SessionHome();

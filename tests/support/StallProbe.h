@@ -8,10 +8,8 @@
 
 namespace quillary::test {
 
-// How long the event loop of the thread it lives on goes without turning: a timer due every
-// `interval` notes how much later than due each tick comes. With it, how much CPU time that thread
-// itself used during the longest stall: much less than the stall means the thread was waiting for a
-// core or the disk (a busy machine), not working. Header-only, for the tests and the benchmarks.
+// The longest time the event loop of its thread goes without turning (a timer due every `interval`
+// notes how late each tick comes), and the thread's CPU time in it: much less means a busy machine.
 class StallProbe {
 public:
     explicit StallProbe(std::chrono::milliseconds interval = std::chrono::milliseconds(5))
@@ -38,7 +36,6 @@ public:
         m_timer.stop();
     }
 
-    // The longest wait past a tick's due time, and the thread's CPU time in that wait; milliseconds.
     double longestStallMs() const { return double(m_longestNs) / 1e6; }
     double cpuInLongestStallMs() const { return double(m_longestCpuNs) / 1e6; }
 

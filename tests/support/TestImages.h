@@ -14,15 +14,13 @@ QByteArray zlibStream(const QByteArray& data);
 QByteArray pngChunk(const QByteArray& type, const QByteArray& data);
 // The PNG signature, then an IHDR chunk with `header` as its data.
 QByteArray pngStart(const QByteArray& header);
-// A 2x2 RGB PNG put together by hand: `beforeData` between IHDR and IDAT, `afterData` between IDAT
-// and IEND.
+// A 2x2 RGB PNG: `beforeData` between IHDR and IDAT, `afterData` between IDAT and IEND.
 QByteArray tinyPng(const QByteArray& beforeData = {}, const QByteArray& afterData = {});
 // Gradients, hard edges, noise and (where `format` has it) varied alpha, so any changed pixel shows.
 QImage pattern(QImage::Format format, int width, int height);
 // `image` in the file format Qt names `format`.
 QByteArray encoded(const QImage& image, const char* format);
-// Whole, well-formed PNG and JPEG files whose headers claim sizes past the decoding caps (100,000 ×
-// 100,000 and others), with a few bytes of pixel data; each PNG says it is a screen capture.
+// Well-formed PNG and JPEG files claiming sizes past the decoding caps; each PNG says it is a screenshot.
 std::vector<std::pair<const char*, QByteArray>> imagesOfAbsurdSize();
 
 } // namespace quillary::test

@@ -21,7 +21,7 @@ int main(int argc, char** argv)
 #endif
     TestApplication app(argc, argv);
 #ifdef QUILLARY_TEST_GUI
-    // Tests click a card as soon as it is shown; the one test of the double-click guard sets it back.
+    // Tests click a card as soon as it is shown; the double-click guard's test sets it back.
     QGuiApplication::styleHints()->setMouseDoubleClickInterval(0);
 #endif
     return RUN_ALL_TESTS();

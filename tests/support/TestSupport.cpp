@@ -29,11 +29,7 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 void processEventsFor(std::chrono::milliseconds duration)
 {
-    QDeadlineTimer deadline(duration);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
+    waitUntil([] { return false; }, duration);
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)

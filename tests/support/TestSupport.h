@@ -7,24 +7,21 @@
 
 namespace quillary::test {
 
-// Runs the event loop until `condition` holds or `timeout` passes; returns the condition's last value.
-// The default is generous: it only matters when something is wrong, and sanitizer builds on a busy
-// machine run many times slower.
+// Runs the event loop until `condition` holds or `timeout` passes (generous: sanitizer builds on a
+// busy machine are slow); returns the condition's last value.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
 // Runs the event loop for `duration`, for tests that check that nothing happens.
 void processEventsFor(std::chrono::milliseconds duration);
 
-// Writes `bytes` to `path`, replacing the file; fails the test on error. Both open `path` by its
-// native name (toNativePath), so names that are not UTF-8 work too.
+// Writes `bytes` to `path` (by its native name), replacing the file; fails the test on error.
 void writeFile(const QString& path, const QByteArray& bytes);
 
 // The whole content of `path`, empty when it cannot be read.
 QByteArray readFile(const QString& path);
 
-// While alive, the calling thread is subject to file permission bits even as root (the
-// capabilities that override them are lowered from its effective set). Does nothing for other users.
+// While alive, the calling thread is subject to file permission bits even as root.
 class PermissionBitsEnforced {
 public:
     PermissionBitsEnforced();
