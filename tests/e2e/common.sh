@@ -1,6 +1,5 @@
-# Sourced by the end-to-end scripts: the binary argument, the tools they need, a work folder (kept when
-# a check failed), PASS/FAIL lines, polling, and the real binary run in a throw-away HOME. Callers set
-# `scenario`, which prefixes each line, and `home`.
+# Sourced by the end-to-end scripts: tools, a work folder (kept when a check failed), PASS/FAIL lines,
+# polling, and the real binary in a throw-away HOME. Callers set `scenario` (prefixes each line), `home`.
 
 # e2e_begin NAME BINARY TOOL...: checks the binary (exits 2) and the tools (e2e_missing), makes $work.
 e2e_begin() {
@@ -163,9 +162,6 @@ start_xvfb() {
         exit 1
     }
     export DISPLAY=:$(head -n1 "$work/display")
-    start_window_manager
-}
-start_window_manager() {
     unset DBUS_SESSION_BUS_ADDRESS
     spawn "$work/openbox.log" openbox --sm-disable
     wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
@@ -175,10 +171,9 @@ start_window_manager() {
     }
 }
 
-# card_buttons TXT X Y W NEED: where the card's buttons are, read off its pixels in TXT (ImageMagick's
-# txt: of the card alone, at X,Y on the screen and W wide): the first two folder buttons, in the accent
-# blue (the second is the first again when NEED is 1 and there is only one), and the trash button
-# (red). Prints "folder1_x folder1_y folder2_x folder2_y trash_x trash_y"; fails with fewer than NEED.
+# card_buttons TXT X Y W NEED: "folder1_x folder1_y folder2_x folder2_y trash_x trash_y" on the screen,
+# read off the card's pixels in TXT (ImageMagick's txt: of the card at X,Y, W wide): the folder buttons
+# in the accent blue (the second is the first when NEED is 1 and there is one), the trash button red.
 card_buttons() {
     awk -v ox="$2" -v oy="$3" -v w="$4" -v need="$5" '
             NR > 1 {
@@ -206,11 +201,16 @@ card_buttons() {
                     ox + int(rx / rn), oy + int(ry / rn)
             }' "$1"
 }
-# The clipboard images saved in $clip_dir (Desktop/ClipBoard): how many, and the newest.
-clip_count() { find "${clip_dir:-$home/Desktop/ClipBoard}" -maxdepth 1 -name 'Clipboard_*.png' 2>/dev/null | wc -l; }
-count_is() { [[ $(clip_count) -eq $1 ]]; }
-newest() { ls -t "${clip_dir:-$home/Desktop/ClipBoard}"/Clipboard_*.png 2>/dev/null | head -n1; }
+# The clipboard images saved in Desktop/ClipBoard: whether there are N, and the newest.
+count_is() { [[ $(find "$home/Desktop/ClipBoard" -maxdepth 1 -name 'Clipboard_*.png' 2>/dev/null | wc -l) -eq $1 ]]; }
+newest() { ls -t "$home/Desktop/ClipBoard"/Clipboard_*.png 2>/dev/null | head -n1; }
 same_pixels() { [[ $(compare -metric AE "$1" "$2" null: 2>&1) == 0 ]]; }
+# registered_items [WRAPPER...]: the first StatusNotifierItem registered on the session bus.
+registered_items() {
+    "$@" dbus-send --session --print-reply=literal --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
+        string:RegisteredStatusNotifierItems 2>/dev/null | grep -o ':[0-9.]*' | head -n1
+}
 
 # sway will not run as root: run as root, the compositor and every client of its session run as
 # `nobody`. Callers set `home` and `runtime` (XDG_RUNTIME_DIR), and WAYLAND_DISPLAY, DISPLAY,
@@ -230,10 +230,7 @@ session_env() {
         ${SWAYSOCK:+SWAYSOCK="$SWAYSOCK"} ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"}
         "${drop_root[@]}")
 }
-as_user() {
-    session_env
-    "${session[@]}" "$@"
-}
+as_user() { session_env && "${session[@]}" "$@"; }
 # user_spawn LOG COMMAND...: a child of the session, in the background, reading the caller's stdin.
 user_spawn() {
     local log=$1
