@@ -23,8 +23,8 @@ packages=(
     util-linux mount strace
     # the end-to-end run on a real X server with real tray hosts
     openbox trayer xdotool dbus-x11 x11-utils haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
-    # clipboard saving: a real clipboard owner, and a server with two monitors for the toast's placement
-    xclip xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+    # clipboard saving: a real clipboard owner
+    xclip
     # clipboard saving on Wayland: a headless compositor with the clipboard-manager protocol
     sway wl-clipboard
     # the Wayland session runs: XWayland under sway and weston, weston (nested in Xvfb), Qt's own
