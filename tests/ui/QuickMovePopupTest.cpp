@@ -155,7 +155,6 @@ TEST(QuickMovePanelPlacement, LowerRightOfTheAvailableArea)
     const std::tuple<const char*, QRect, QSize, QPoint> cases[] = {
         {"full HD", {0, 0, 1920, 1080}, {420, 200}, {1490, 720}},
         {"second screen to the right", {1920, 0, 2560, 1440}, {420, 200}, {4050, 1080}},
-        {"top panel", {0, 32, 1920, 1048}, {420, 200}, {1490, 720}},
         {"dock on the right", {0, 0, 1856, 1080}, {420, 200}, {1426, 720}},
         {"area too small", {100, 50, 400, 300}, {420, 200}, {100, 50}},
     };
