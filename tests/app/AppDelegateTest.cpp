@@ -197,7 +197,8 @@ TEST_F(AppDelegateTest, TheCardCountsThePendingAndSkipsFilesDeletedElsewhere)
     EXPECT_FALSE(status()->pendingMenuItem()->isVisible());
 }
 
-// "Done" in the settings window starts the renames it committed, with their progress in the tooltip.
+// "Done" in the settings window starts the renames it committed, with their progress in the tooltip;
+// the close box drops them.
 TEST_F(AppDelegateTest, DoneRunsTheCommittedRenamesWithProgressInTheTooltip)
 {
     hasTrayHost = true;
@@ -213,8 +214,13 @@ TEST_F(AppDelegateTest, DoneRunsTheCommittedRenamesWithProgressInTheTooltip)
     QObject::connect(&delegate->retroRenamer(), &RetroRenamer::activityChanged, status(),
                      [&] { tooltips << status()->trayIcon()->toolTip(); });
     delegate->showSettingsWindow();
+    delegate->shell().settingsWindow()->view()->renameBook().commitRenameChange(work.id, {work});
+    delegate->shell().settingsWindow()->close();
+    delegate->retroRenamer().waitForDone();
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), (QStringList{"a.png", "b.png"}));
+
+    delegate->showSettingsWindow();
     SettingsWindow* window = delegate->shell().settingsWindow();
-    ASSERT_NE(window, nullptr);
     QList<FolderConfig> list = delegate->folderStore().folders();
     for (FolderConfig& folder : list) {
         if (folder.id == work.id)
