@@ -273,9 +273,6 @@ TEST_F(SettingsViewTest, TheClipboardRowStoresAndFollowsItsPreferences)
     // Changes made elsewhere show at once.
     store.setText(prefs::clipboardSyncFolder, "Elsewhere");
     EXPECT_EQ(picker->currentIndex(), -1) << "a name that is none of the four selects nothing";
-    store.setBool(prefs::isClipboardSyncEnabled, false);
-    EXPECT_FALSE(page->clipboardSwitch()->isChecked());
-    EXPECT_FALSE(picker->isEnabled());
 }
 
 class FoldersPageTest : public GeneralPageTest {
