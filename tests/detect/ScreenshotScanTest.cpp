@@ -14,8 +14,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <QtEndian>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,7 +180,8 @@ TEST(ScreenshotScan, OddNamesCountByTheRulesAndLinksNotAtAll)
     accepted.sort();
     expected.sort();
     EXPECT_EQ(accepted, expected);
-    EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("IMG.png")), std::nullopt);
+    for (const char* unreadable : {"IMG.png", "missing.png", ""}) // a link, nothing, a folder
+        EXPECT_EQ(pngScreenCaptureFlag(dir.filePath(unreadable)), std::nullopt) << unreadable;
     EXPECT_FALSE(screenshotFileIsComplete(dir.filePath("IMG.png")));
 }
 
@@ -230,15 +229,13 @@ const QByteArray kFlag = tEXt("Software", "gnome-screenshot");
 const QByteArray kMacOS = ">" + userComment("Screenshot");
 
 // The flag in `bytes` (an exact-size copy, so AddressSanitizer sees reads past the end), and in a file.
-std::optional<bool> flagOf(const QByteArray& bytes, bool fromFileToo = true)
+std::optional<bool> flagOf(const QByteArray& bytes)
 {
     const std::optional<bool> flag =
         pngScreenCaptureFlagFromBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-    if (fromFileToo) {
-        const QTemporaryDir dir;
-        test::writeFile(dir.filePath("file"), bytes);
-        EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("file")), flag);
-    }
+    const QTemporaryDir dir;
+    test::writeFile(dir.filePath("file"), bytes);
+    EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("file")), flag);
     return flag;
 }
 
@@ -254,14 +251,11 @@ const std::tuple<const char*, QByteArray, bool> kCases[] = {
     {"tEXt", kFlag, true},
     {"after others", pngChunk("gAMA", bigEndian32(45455)) + tEXt("Comment", "x") + kFlag, true},
     {"other case", tEXt("Software", "GNOME-screenshot"), false},
-    {"prefix", tEXt("Software", "gnome-screensho"), false},
     {"longer", tEXt("Software", "gnome-screenshot-x"), false},
     {"trailing NUL", tEXt("Software", QByteArray("gnome-screenshot\0", 17)), false},
     {"other keyword", tEXt("Description", "gnome-screenshot"), false},
-    {"keyword with a space", tEXt("Software ", "gnome-screenshot"), false},
     {"iTXt", iTXt("Software", "gnome-screenshot", false), true},
     {"iTXt zipped, language", iTXt("Software", "gnome-screenshot", true, "en", "Logiciel"), true},
-    {"iTXt zipped, longer", iTXt("Software", "gnome-screenshot gnome-screenshot", true), false},
     {"zTXt", zTXt("Software", "gnome-screenshot"), true},
     {"zTXt unknown method", zTXt("Software", "gnome-screenshot", 1), false},
     {"zTXt unzipped", pngChunk("zTXt", "Software" + QByteArray(2, '\0') + "gnome-screenshot"), false},
@@ -271,7 +265,6 @@ const std::tuple<const char*, QByteArray, bool> kCases[] = {
     {"XMP attribute", xmp(" exif:UserComment=\"Screenshot\">"), true},
     {"XMP attribute in single quotes", xmp("\n  exif:UserComment = 'Screenshot'>"), true},
     {"XMP plain element text", xmp("><exif:UserComment> Screenshot </exif:UserComment>"), true},
-    {"XMP other comment", xmp(">" + userComment("Holiday")), false},
     {"XMP longer comment", xmp(">" + userComment("Not a Screenshot")), false},
     {"XMP word elsewhere", xmp("><dc:title>Screenshot</dc:title>" + userComment("Holiday")), false},
     {"word after", xmp(">" + userComment("x") + "<dc:title><rdf:li>Screenshot</rdf:li></dc:title>"), false},
@@ -292,68 +285,6 @@ TEST(PngScreenCaptureFlag, ReadsSoftwareAndTheXmpUserCommentFromTextChunksBefore
     for (const auto& [name, beforeData, expected] : kCases)
         EXPECT_EQ(flagOf(tinyPng(beforeData)), expected) << name;
     EXPECT_EQ(flagOf(tinyPng({}, kFlag)), false) << "after IDAT";
-}
-
-// One random edit: bits, bytes inserted, removed or copied, a cut, or a chunk length set to a boundary.
-void mutate(QByteArray& bytes, std::mt19937& random)
-{
-    const auto below = [&](qsizetype bound) { return int(random() % std::uint32_t(bound)); };
-    if (bytes.isEmpty())
-        return;
-    const int pos = below(bytes.size()), kind = below(7);
-    if (kind == 0)
-        bytes[pos] = char(bytes[pos] ^ (1 << below(8)));
-    else if (kind == 1)
-        bytes.insert(pos, QByteArray(1 + below(4), char(below(256))));
-    else if (kind == 2)
-        bytes.remove(pos, 1 + below(8));
-    else if (kind == 3)
-        bytes.truncate(pos);
-    else if (kind == 4)
-        bytes[pos] = "\0\xff<>\"=/\x01"[below(8)];
-    else if (kind == 5 && bytes.size() < 4096)
-        bytes.insert(pos, bytes.mid(below(bytes.size() + 1), 1 + below(64)));
-    else if (kind == 6) {
-        std::vector<int> starts; // of the chunks, found by walking from the signature
-        for (qint64 at = 8; at + 12 <= bytes.size();
-             at += 12 + qFromBigEndian<quint32>(bytes.constData() + at))
-            starts.push_back(int(at));
-        if (starts.empty())
-            return;
-        const int chunk = starts[below(qsizetype(starts.size()))];
-        const quint32 rest = quint32(bytes.size() - chunk - 12);
-        const quint32 lengths[] = {0,          1,    12,       13,       0x7fffffff,       0x80000000,
-                                   0xffffffff, rest, rest + 1, rest - 1, quint32(random())};
-        bytes.replace(chunk, 4, bigEndian32(lengths[below(std::size(lengths))]));
-    }
-}
-
-// No crash or out-of-bounds read on mutated input (the sanitizers check); nullopt only without a header.
-TEST(PngScreenCaptureFlag, AnswersNothingOnlyForWhatIsNoReadablePng)
-{
-    const QTemporaryDir dir;
-    EXPECT_EQ(pngScreenCaptureFlag(dir.filePath("missing.png")), std::nullopt);
-    EXPECT_EQ(pngScreenCaptureFlag(dir.path()), std::nullopt);
-    const QByteArray header = "\x89PNG\r\n\x1a\n" + bigEndian32(13) + "IHDR";
-    std::mt19937 random(0x5eed);
-    int outcomes[3] = {}; // nullopt, false, true
-    constexpr int kMutations = 20000;
-    for (int i = 0; i < kMutations; ++i) {
-        QByteArray bytes = tinyPng(std::get<1>(kCases[std::size_t(i) % std::size(kCases)])); // as seeds
-        for (int rounds = 1 + i % 4; rounds > 0; --rounds)
-            mutate(bytes, random);
-        const std::optional<bool> answer = flagOf(bytes, i % 500 == 0); // now and then through a file
-        ASSERT_EQ(answer.has_value(), bytes.size() >= kHeaderSize && bytes.startsWith(header))
-            << "mutation " << i << ": " << bytes.toHex().data();
-        ++outcomes[answer ? 1 + int(*answer) : 0];
-        // Complete takes a whole IEND, and bytes added after it change nothing.
-        const PngFileEnd end = pngFileEnd(MemoryBytes(bytes));
-        ASSERT_TRUE(end != PngFileEnd::complete || (bytes.contains(pngChunk("IEND", {})) &&
-                                                    pngFileEnd(MemoryBytes(bytes + "trailing")) == end))
-            << "mutation " << i;
-    }
-    for (const int count : outcomes) // every answer, or the parsers' deeper paths went untested
-        EXPECT_GT(count, kMutations / 50);
 }
 
 } // namespace

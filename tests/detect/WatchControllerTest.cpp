@@ -1,6 +1,5 @@
 // The watch and its scans, end to end: a real folder, the real monitor, the real clock.
 #include "detect/WatchController.h"
-#include "core/FileNames.h"
 #include "core/NotificationCenter.h"
 #include "core/OwnOutputs.h"
 #include "detect/ScanScheduler.h"
@@ -16,7 +15,6 @@
 #include <QThread>
 
 #include <optional>
-#include <sys/stat.h>
 #include <vector>
 
 using namespace quillary;
@@ -50,24 +48,16 @@ protected:
     QStringList found; // file names, in the order they were handed on
 };
 
+// Writing without closing makes no folder event: only the follow-up scans see the file finished.
 TEST_F(WatchControllerTest, UnfinishedFilesWaitUnmarkedUntilDone)
 {
     const QByteArray png = test::tinyPng();
     QFile file(shot("Screenshot slow.png"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(png.left(png.size() / 2));
-    file.flush();
-    test::writeFile(shot("Screenshot empty.png"), {});
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(png.left(png.size() / 2)) && file.flush());
     test::processEventsFor(900ms);
-    EXPECT_TRUE(found.isEmpty()) << "half a PNG and an empty file are never handed on";
-
-    // Writing without closing makes no folder event: only the follow-up scans can see it.
-    file.write(png.mid(png.size() / 2));
-    file.flush();
+    EXPECT_TRUE(found.isEmpty()) << "half a PNG is never handed on";
+    ASSERT_TRUE(file.write(png.mid(png.size() / 2)) && file.flush());
     EXPECT_TRUE(waitForFound(1));
-    file.close();
-    take("Screenshot empty.png");
-    EXPECT_TRUE(waitForFound(2));
 }
 
 TEST_F(WatchControllerTest, PausingDropsEventsAndResumingCatchesUpOnce)
@@ -148,27 +138,6 @@ TEST_F(WatchControllerTest, AFolderThatIsDeletedIsWatchedAgainOnceItComesBack)
     EXPECT_EQ(output.find("❌"), std::string::npos) << output;
 }
 
-TEST_F(WatchControllerTest, ARefusedWatchIsReportedOnce)
-{
-    const QString locked = home.filePath("Locked");
-    ASSERT_TRUE(QDir().mkpath(locked));
-    ASSERT_EQ(::chmod(toNativePath(locked).constData(), 0), 0);
-    QSignalSpy changed(&NotificationCenter::defaultCenter(), &NotificationCenter::quillaryWatchStateChanged);
-    QSignalSpy denied(&watch, &WatchController::permissionDenied);
-    {
-        test::PermissionBitsEnforced enforced;
-        if (!enforced.isEffective())
-            GTEST_SKIP() << "running as root without the means to lower its file-permission override";
-        watch.setCustomWatchFolder(QUrl::fromLocalFile(locked));
-    }
-    ASSERT_TRUE(test::waitUntil([&] { return !denied.isEmpty(); }));
-    test::processEventsFor(200ms);
-    ::chmod(toNativePath(locked).constData(), 0700);
-    EXPECT_TRUE(denied == QList<QVariantList>{{QUrl::fromLocalFile(locked)}});
-    EXPECT_EQ(changed.count(), 2) << "once for the restart, once for the refusal";
-    EXPECT_EQ(watch.watchStatus(), WatchStatus::noAccess);
-}
-
 // Time that moves only when the test says so, a millisecond at a time; timers fire as it passes them.
 struct ManualClock final : SchedulerClock {
     struct ManualTimer final : Timer {
@@ -225,7 +194,7 @@ struct Harness {
     }
 };
 
-// Each event gets a scan no sooner than the delay after it; a burst of events shares a few.
+// Each event gets a scan no sooner than the delay after it.
 TEST(ScanSchedulerTest, EveryEventIsFollowedByAScanNoSoonerThanTheDelay)
 {
     Harness h;
@@ -234,14 +203,6 @@ TEST(ScanSchedulerTest, EveryEventIsFollowedByAScanNoSoonerThanTheDelay)
     h.scheduler.folderChanged(shots);
     h.clock->advance(200ms);
     EXPECT_EQ(h.scans, (std::vector<std::pair<qint64, QUrl>>{{60, shots}, {30 + 60, shots}}));
-
-    for (int i = 0; i < 50; ++i) {
-        h.scheduler.folderChanged(shots);
-        h.clock->advance(2ms);
-    }
-    h.clock->advance(1000ms);
-    EXPECT_TRUE(h.scans.size() >= 3 && h.scans.size() <= 5) << h.scans.size();
-    EXPECT_GE(h.scans.back().first, 230 + 98 + 60) << "the last event is covered too";
 }
 
 TEST(ScanSchedulerTest, UnfinishedScreenshotsAreLookedAtAgainForAWhileUnlessPaused)

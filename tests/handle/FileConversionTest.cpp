@@ -190,22 +190,6 @@ TEST_F(FileConversionTest, LinksAreNeitherFollowedNorMovedButALinkedFolderTakesF
     }
 }
 
-// The temporary file of a long name is named after its start, cut between characters.
-TEST_F(FileConversionTest, TheTemporaryNameOfALongTargetIsCutBetweenCharacters)
-{
-    test::writeFile(in("shot.png"), picture(20, 10));
-    const QString target = out(u'x' + QString(120, u'é') + ".jpg"); // 245 bytes; é is two
-    QByteArray temporary;
-    PreparedPlacement prepared = prepareWrite(in("shot.png"), target, [&](int, QIODevice& output) {
-        temporary = outEntries();
-        return output.write("data") == 4;
-    });
-    EXPECT_TRUE(temporary.startsWith(toNativePath(QStringLiteral(".x") + QString(99, u'é') + ".quillary-")))
-        << temporary.data();
-    EXPECT_EQ(prepared.commit(target), PlaceResult::placed);
-    EXPECT_EQ(test::readFile(target), "data");
-}
-
 class SafeFilePlacementTest : public ::testing::Test {
 protected:
     // A folder on another filesystem (a mount point between them is what makes rename() fail).

@@ -9,19 +9,6 @@
 
 using namespace quillary;
 
-TEST(PdfModule, IsLookedForWhereTheEnvironmentSaysFirstThenBesideTheExecutable)
-{
-    const QString installed = QStringLiteral(QUILLARY_MODULE_SUBDIR "/libquillary-pdf.so");
-    // Executable's folder, the environment's, the candidates in order.
-    const std::tuple<QString, QString, QStringList> cases[] = {
-        {"/usr/bin", "", {"/usr/" + installed}},
-        {"/opt/q/bin/", "", {"/opt/q/" + installed}},
-        {"/usr/bin", "/tmp/m", {"/tmp/m/libquillary-pdf.so", "/usr/" + installed}},
-    };
-    for (const auto& [exeDir, fromEnvironment, expected] : cases)
-        EXPECT_EQ(pdfModuleCandidates(exeDir, fromEnvironment), expected) << exeDir.toStdString();
-}
-
 // In a process of its own, as the module is loaded once per process.
 TEST(PdfModuleDeathTest, MissingModuleFailsEveryPdfOperationAndSaysWhy)
 {
