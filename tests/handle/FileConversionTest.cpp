@@ -181,7 +181,6 @@ TEST_F(FileConversionTest, LinksAreNeitherFollowedNorMoved)
         }
     }
     EXPECT_EQ(test::readFile(m_dir.filePath("outside.png")), png);
-
 }
 
 class SafeFilePlacementTest : public ::testing::Test {
