@@ -183,17 +183,6 @@ struct Harness {
     }
 };
 
-// Each event gets a scan no sooner than the delay after it.
-TEST(ScanSchedulerTest, EveryEventIsFollowedByAScanNoSoonerThanTheDelay)
-{
-    Harness h;
-    h.scheduler.folderChanged(shots);
-    h.clock->advance(30ms);
-    h.scheduler.folderChanged(shots);
-    h.clock->advance(200ms);
-    EXPECT_EQ(h.scans, (std::vector<std::pair<qint64, QUrl>>{{60, shots}, {30 + 60, shots}}));
-}
-
 TEST(ScanSchedulerTest, UnfinishedScreenshotsAreLookedAtAgainForAWhileUnlessPaused)
 {
     Harness h;
