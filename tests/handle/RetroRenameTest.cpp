@@ -111,26 +111,22 @@ TEST(RenameExistingFilesTest, NamesFollowTheOrderFilesWereMadeIn)
     };
     const struct {
         Files files; // in the order they are made
-        QString prefix;
         bool includeDate;
         const char* format;
         Files expected; // a null content: a converted file
     } cases[] = {
         // Per-file dates; a JPEG is only renamed for "jpg".
         {{{"a.png", a}, {"b.jpeg", b}, {"notes.txt", "x"}},
-         "Quil",
          true,
          "JPG",
          {{"Quil_2026-03-01_001.jpg", {}}, {"Quil_2026-03-02_002.jpg", b}, {"notes.txt", "x"}}},
         // Files already bearing the names take the next ones.
         {{{"Quil_001.png", a}, {"Quil_002.png", b}},
-         "Quil",
          false,
          "png",
          {{"Quil_003.png", a}, {"Quil_004.png", b}}},
         // The order they were made in, not their names'; no date to be had.
         {{{"z.png", a}, {"m.pdf", "%PDF-"}, {"y.png", b}},
-         "Quil",
          true,
          "pdf",
          {{"Quil_001.pdf", {}}, {"Quil_002.pdf", "%PDF-"}, {"Quil_003.pdf", {}}}},
@@ -140,7 +136,7 @@ TEST(RenameExistingFilesTest, NamesFollowTheOrderFilesWereMadeIn)
         make(dir.path(), c.files);
         RetroRenameOptions options;
         options.dateOf = dateOf;
-        renameExistingFiles(QUrl::fromLocalFile(dir.path()), c.prefix, c.includeDate, c.format, options);
+        renameExistingFiles(QUrl::fromLocalFile(dir.path()), "Quil", c.includeDate, c.format, options);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), c.expected.size());
         for (const auto& [name, bytes] : c.expected) {
             const QByteArray content = test::readFile(dir.filePath(name));

@@ -17,7 +17,7 @@ using namespace quillary;
 
 namespace {
 
-// Complete means the chunks lead to a whole IEND; what follows it does not matter.
+// Complete means the chunks lead to a whole IEND; that bytes after it change nothing is the fuzzer's.
 TEST(PngFileEnd, AFileIsCompleteOnceItsChunksReachIEND)
 {
     const QByteArray png = test::encoded(test::pattern(QImage::Format_RGB32, 40, 30), "png");
@@ -27,7 +27,6 @@ TEST(PngFileEnd, AFileIsCompleteOnceItsChunksReachIEND)
     using enum PngFileEnd;
     const std::tuple<const char*, QByteArray, PngFileEnd> cases[] = {
         {"as written", png, complete},
-        {"16 zero bytes after IEND", png + QByteArray(16, '\0'), complete},
         {"a chunk's worth after IEND", png + test::pngChunk("tEXt", "Comment\0x"), complete},
         {"text chunk between IDAT and IEND", test::tinyPng({}, test::pngChunk("tEXt", "a\0b")), complete},
         {"IEND cut short", png.chopped(1), unfinished},
