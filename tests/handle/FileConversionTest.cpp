@@ -281,15 +281,6 @@ TEST_F(SafeFilePlacementTest, RemovesOnlyStaleTemporaryFilesOfOurOwn)
 
 using Files = std::vector<std::pair<QString, QByteArray>>;
 
-// Every entry of `dir`, hidden ones included, with its content.
-Files contents(const QString& dir)
-{
-    Files files;
-    for (const QString& name : QDir(dir).entryList(QDir::Files | QDir::Hidden))
-        files.emplace_back(name, test::readFile(dir + "/" + name));
-    return files;
-}
-
 // A one-page PDF of a `width` × `height` image at 72 dpi: a page of as many points.
 QByteArray pdfOf(int width, int height)
 {
@@ -351,7 +342,8 @@ TEST(RetroRenameBookTest, ChangeIsOfferedUntilCommittedAndAFolderKeepsOneJob)
     EXPECT_TRUE(book.pendingRetroRenames.isEmpty());
 }
 
-TEST(RenameExistingFilesTest, NamesFollowTheOrderFilesWereMadeIn)
+// Any number of threads gives the same names; files that do not decode keep theirs but use up a number.
+TEST(RenameExistingFilesTest, NamesFollowTheOrderFilesWereMadeInWithAnyNumberOfThreads)
 {
     const QByteArray a = picture(40, 30, "png");
     const QByteArray b = picture(30, 20, "jpeg");
@@ -360,6 +352,16 @@ TEST(RenameExistingFilesTest, NamesFollowTheOrderFilesWereMadeIn)
                : path.endsWith("b.jpeg") ? "2026-03-02"
                                          : std::optional<QString>();
     };
+    Files many, renamed; // more files than the workers prepare ahead, some broken
+    for (int i = 1; i <= 12; ++i) {
+        const QByteArray bytes =
+            i % 4 == 0 ? a.left(a.size() / 2)
+                       : picture(40 + i, 30, "png", i % 3 ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+        many.emplace_back(QString("p%1.png").arg(i), bytes);
+        renamed.emplace_back(i % 4 == 0 ? many.back().first
+                                        : QString("Quil_%1.pdf").arg(i, 3, 10, QChar('0')),
+                             i % 4 == 0 ? bytes : QByteArray());
+    }
     const struct {
         Files files; // in the order they are made
         bool includeDate;
@@ -381,22 +383,27 @@ TEST(RenameExistingFilesTest, NamesFollowTheOrderFilesWereMadeIn)
          true,
          "pdf",
          {{"Quil_001.pdf", {}}, {"Quil_002.pdf", "%PDF-"}, {"Quil_003.pdf", {}}}},
+        {many, false, "pdf", renamed},
     };
     for (const auto& c : cases) {
-        QTemporaryDir dir;
-        make(dir.path(), c.files);
-        RetroRenameOptions options;
-        options.dateOf = dateOf;
-        renameExistingFiles(QUrl::fromLocalFile(dir.path()), "Quil", c.includeDate, c.format, options);
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), c.expected.size());
-        for (const auto& [name, bytes] : c.expected) {
-            const QByteArray content = test::readFile(dir.filePath(name));
-            if (bytes.isNull())
-                EXPECT_TRUE(name.endsWith("pdf") ? content.startsWith("%PDF-")
-                                                 : bool(decodeCompleteImage(content)))
-                    << name.toStdString();
-            else
-                EXPECT_EQ(content, bytes) << name.toStdString();
+        for (const int threads : {1, 4}) {
+            SCOPED_TRACE(testing::Message() << c.format << " on " << threads << " threads");
+            QTemporaryDir dir;
+            make(dir.path(), c.files);
+            RetroRenameOptions options;
+            options.dateOf = dateOf;
+            options.threads = threads;
+            renameExistingFiles(QUrl::fromLocalFile(dir.path()), "Quil", c.includeDate, c.format, options);
+            EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), c.expected.size());
+            for (const auto& [name, bytes] : c.expected) {
+                const QByteArray content = test::readFile(dir.filePath(name));
+                if (bytes.isNull())
+                    EXPECT_TRUE(name.endsWith("pdf") ? content.startsWith("%PDF-")
+                                                     : bool(decodeCompleteImage(content)))
+                        << name.toStdString();
+                else
+                    EXPECT_EQ(content, bytes) << name.toStdString();
+            }
         }
     }
 }
@@ -410,58 +417,6 @@ TEST(RenameExistingFilesTest, APdfBecomesAnImageOfItsFirstPage1800Wide)
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), QSize(1800, 900));
     EXPECT_FALSE(QFile::exists(dir.filePath("page.pdf")));
-}
-
-TEST(RenameExistingFilesTest, ParallelRunGivesExactlyTheOneThreadResult)
-{
-    Files files;
-    for (int i = 0; i < 10; ++i)
-        files.emplace_back(
-            QString("a%1.png").arg(i),
-            picture(160 + 8 * i, 90 + 8 * i, "png", i % 3 ? QImage::Format_RGB32 : QImage::Format_ARGB32));
-    const QByteArray png = picture(64, 48, "png");
-    const QByteArray jpeg = picture(48, 32, "jpeg");
-    files.insert(files.end(), {{"b.jpg", jpeg},
-                               {"c-broken.jpg", jpeg.left(jpeg.size() / 2)},
-                               {"c.jpeg", picture(32, 48, "jpeg")},
-                               {"d.pdf", pdfOf(40, 20)},
-                               {"e-broken.png", png.left(png.size() / 2)},
-                               {"f-text.png", "not an image"},
-                               {"g.PNG", picture(50, 50, "png")},
-                               {"Quil_002.jpg", jpeg}});
-    // Made in name order, so both folders list alike whatever the clock's resolution.
-    std::sort(files.begin(), files.end(),
-              [](const auto& x, const auto& y) { return toNativePath(x.first) < toNativePath(y.first); });
-    const struct {
-        const char* format;
-        QStringList undecodable;
-    } cases[] = {
-        {"jpg", {"e-broken.png", "f-text.png"}},
-        {"png", {"c-broken.jpg"}},
-        {"pdf", {"c-broken.jpg", "e-broken.png", "f-text.png"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.format);
-        Files results[2];
-        for (const int threads : {1, 4}) {
-            QTemporaryDir dir;
-            for (const auto& [name, bytes] : files)
-                test::writeFile(dir.filePath(name), bytes);
-            RetroRenameOptions options;
-            options.threads = threads;
-            const RetroRenameResult result =
-                renameExistingFiles(QUrl::fromLocalFile(dir.path()), "Quil", false, c.format, options);
-            EXPECT_EQ(result.total - result.renamed, c.undecodable.size());
-            // Files that do not decode keep their names but use up their numbers: the last file
-            // has the number of its place.
-            for (const QString& name :
-                 c.undecodable +
-                     QStringList{QString("Quil_%1.%2").arg(files.size(), 3, 10, QChar('0')).arg(c.format)})
-                EXPECT_TRUE(QFile::exists(dir.filePath(name))) << name.toStdString();
-            results[threads > 1] = contents(dir.path());
-        }
-        EXPECT_TRUE(results[0] == results[1]);
-    }
 }
 
 TEST(ApplyRetroRenamesTest, RunsEachJobWithItsOwnValuesOnCustomFoldersOnly)
