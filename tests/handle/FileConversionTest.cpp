@@ -84,8 +84,9 @@ protected:
     QTemporaryDir m_dir;
 };
 
-// "png" moves the file as it is; no format replaces a target. Names that are not UTF-8 work.
-TEST_F(FileConversionTest, EachFormatPlacesOnlyWhereNothingIs)
+// "png" moves the file as it is; no format replaces a target. Names that are not UTF-8 work. A link
+// named like a screenshot (to a file, a folder, nothing, itself) is never read through, moved or removed.
+TEST_F(FileConversionTest, EachFormatPlacesOnlyWhereNothingIsAndNeverThroughALink)
 {
     const QByteArray source = picture(64, 48, "jpeg");
     const QString shot = in(fromNativePath("\xff\xfe"));
@@ -94,6 +95,11 @@ TEST_F(FileConversionTest, EachFormatPlacesOnlyWhereNothingIs)
         test::writeFile(shot, source);
         test::writeFile(out("taken." + format), "someone else's");
         EXPECT_EQ(convertAndPlace(shot, out("taken." + format), format), PlaceResult::targetExists);
+        for (const QString& pointsAt : {out("taken." + format), m_dir.path(), in("missing"), in("link")}) {
+            ASSERT_EQ(::symlink(toNativePath(pointsAt).constData(), toNativePath(in("link")).constData()), 0);
+            EXPECT_EQ(convertAndPlace(in("link"), out("a." + format), format), PlaceResult::notRegularFile);
+            ASSERT_EQ(::unlink(toNativePath(in("link")).constData()), 0) << "the link stays";
+        }
         EXPECT_EQ(test::readFile(out("taken." + format)), "someone else's");
 
         const QString target = out(fromNativePath("\xfe\xff.") + format);
@@ -173,33 +179,6 @@ TEST_F(FileConversionTest, ANewerVersionSavedDuringTheConversionStays)
                                         : placed.contains("/Width 64"));
         }
     }
-}
-
-// A link named like a screenshot is never read through, moved or removed.
-TEST_F(FileConversionTest, LinksAreNeitherFollowedNorMoved)
-{
-    const QByteArray png = picture(20, 10);
-    test::writeFile(m_dir.filePath("outside.png"), png);
-    ASSERT_TRUE(QDir(m_dir.path()).mkdir("real"));
-    const std::pair<const char*, QString> links[] = {
-        {"to a file outside", m_dir.filePath("outside.png")},
-        {"to a folder", m_dir.filePath("real")},
-        {"dangling", m_dir.filePath("missing.png")},
-        {"to itself", in("Screenshot.png")},
-    };
-    for (const auto& [what, pointsAt] : links) {
-        for (const QString format : {"png", "jpg", "pdf"}) {
-            SCOPED_TRACE(what + (" to " + format).toStdString());
-            ASSERT_EQ(
-                ::symlink(toNativePath(pointsAt).constData(), toNativePath(in("Screenshot.png")).constData()),
-                0);
-            EXPECT_EQ(convertAndPlace(in("Screenshot.png"), out("a." + format), format),
-                      PlaceResult::notRegularFile);
-            EXPECT_EQ(outEntries(), "");
-            ASSERT_EQ(::unlink(toNativePath(in("Screenshot.png")).constData()), 0) << "the link stays";
-        }
-    }
-    EXPECT_EQ(test::readFile(m_dir.filePath("outside.png")), png);
 }
 
 class SafeFilePlacementTest : public ::testing::Test {
@@ -440,11 +419,6 @@ TEST(ApplyRetroRenamesTest, RunsEachJobWithItsOwnValuesOnCustomFoldersOnly)
     EXPECT_EQ(QDir(dirs[1]).entryList(QDir::Files), QStringList{"shot.png"});
 }
 
-QStringList filesIn(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
 class ScreenshotDispatcherTest : public ::testing::Test, public test::SessionHome {
 protected:
     ScreenshotDispatcherTest()
@@ -501,8 +475,7 @@ TEST_F(ScreenshotDispatcherTest, AutoMoveFilesRenamedAndConvertedSilentlyUnlessT
     take({"Screenshot left.png"});
     dispatcher.waitForMoves();
     EXPECT_EQ(QImageReader(home.filePath("Desktop/Work/Doc_001.jpg")).format(), "jpeg");
-    EXPECT_EQ(filesIn(shots),
-              (QStringList{"Screenshot left.png", "Screenshot queued.png", "Screenshot stays.png"}));
+    EXPECT_EQ(entries(shots), "Screenshot left.png Screenshot queued.png Screenshot stays.png");
     EXPECT_EQ(dispatcher.screenshotQueue(), QList<QUrl>{QUrl::fromLocalFile(shot("Screenshot queued.png"))})
         << "the popup wins over auto-move";
     EXPECT_EQ(sounds->played.size(), 1u) << "only for the queued one: an automatic move is silent";
@@ -531,12 +504,12 @@ TEST_F(ScreenshotDispatcherTest, TheCardFilesTrashesAndAdvancesThroughTheQueue)
               ("❌ Move failed: " + shot("Screenshot b.png") + " → " + documents +
                "/Screenshot b.png: a file with that name already exists\n")
                   .toStdString());
-    EXPECT_EQ(filesIn(documents), (QStringList{"Screenshot a.png", "Screenshot b.png"}));
+    EXPECT_EQ(entries(documents), "Screenshot a.png Screenshot b.png");
     EXPECT_EQ(test::readFile(documents + "/Screenshot b.png"), "already here");
 
     fileFirstInto("no-such-folder");
     dispatcher.popupDelete(dispatcher.screenshotQueue().first());
-    EXPECT_EQ(filesIn(shots), (QStringList{"Screenshot b.png", "Screenshot c.png"}));
+    EXPECT_EQ(entries(shots), "Screenshot b.png Screenshot c.png");
     EXPECT_TRUE(QFileInfo::exists(home.filePath(".local/share/Trash/files/Screenshot d.png")));
     EXPECT_TRUE(dispatcher.screenshotQueue().isEmpty());
     EXPECT_EQ(headChanged.count(), 5) << "each action goes on to the next card";
@@ -562,9 +535,9 @@ TEST_F(ScreenshotDispatcherTest, RenamedMovesNumberOnBeforeTheyFinishAndTheFinal
     ASSERT_TRUE(taken.open(QIODevice::WriteOnly | QIODevice::NewOnly)) << "the last one was placed already";
     taken.close();
     dispatcher.waitForMoves();
-    EXPECT_EQ(filesIn(folder), (QStringList{"Doc_001.jpg", "Doc_002.jpg", "Doc_003.jpg", "Doc_004.jpg"}));
+    EXPECT_EQ(entries(folder), "Doc_001.jpg Doc_002.jpg Doc_003.jpg Doc_004.jpg");
     EXPECT_TRUE(ownOutputs.contains(folder + "Doc_004.jpg"));
-    EXPECT_TRUE(filesIn(shots).isEmpty());
+    EXPECT_EQ(entries(shots), "");
 }
 
 const QDate today(2026, 12, 5);
