@@ -326,15 +326,10 @@ TEST_F(WatchControllerTest, AFolderThatIsDeletedIsWatchedAgainOnceItComesBack)
 // Time that moves only when the test says so, a millisecond at a time; timers fire as it passes them.
 struct ManualClock final : SchedulerClock {
     struct ManualTimer final : Timer {
-        ManualTimer(ManualClock& owner, std::function<void()> callback)
-            : clock(owner)
-            , fire(std::move(callback))
-        {
-        }
-        void start(std::chrono::milliseconds delay) override { due = clock.now + delay.count(); }
+        void start(std::chrono::milliseconds delay) override { due = *now + delay.count(); }
         void stop() override { due.reset(); }
         bool isActive() const override { return due.has_value(); }
-        ManualClock& clock;
+        const qint64* now = nullptr;
         std::function<void()> fire;
         std::optional<qint64> due;
     };
@@ -342,7 +337,10 @@ struct ManualClock final : SchedulerClock {
     qint64 nowMs() const override { return now; }
     std::unique_ptr<Timer> createTimer(std::function<void()> onTimeout) override
     {
-        return std::unique_ptr<Timer>(timers.emplace_back(new ManualTimer(*this, std::move(onTimeout))));
+        ManualTimer* timer = timers.emplace_back(new ManualTimer);
+        timer->now = &now;
+        timer->fire = std::move(onTimeout);
+        return std::unique_ptr<Timer>(timer);
     }
     void advance(std::chrono::milliseconds duration)
     {
@@ -365,7 +363,7 @@ const QUrl other = QUrl::fromLocalFile(QStringLiteral("/other"));
 // A 60 ms delay and follow-ups every 50 ms for 300 ms; each scan is recorded and reports `unfinished`.
 struct Harness {
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-    std::vector<std::pair<qint64, QUrl>> scans; // when, which folder
+    QList<QUrl> scans;
     bool paused = false;
     bool unfinished = false;
     ScanScheduler scheduler = ScanScheduler([this](const QUrl& folder) { scan(folder); },
@@ -374,7 +372,7 @@ struct Harness {
     Harness() { scheduler.watch(shots); }
     void scan(const QUrl& folder)
     {
-        scans.emplace_back(clock->now, folder);
+        scans.append(folder);
         scheduler.scanFinished(unfinished);
     }
 };
@@ -419,7 +417,7 @@ TEST(ScanSchedulerTest, AfterTheWatchMovesOnLateEventsOfTheOldFolderScanNothing)
     h.scheduler.folderChanged(shots);
     h.clock->advance(1000ms);
     ASSERT_EQ(h.scans.size(), 2u);
-    EXPECT_EQ(h.scans[1].second, other);
+    EXPECT_EQ(h.scans[1], other);
 
     h.scheduler.watch(QUrl());
     h.scheduler.folderChanged(QUrl());
@@ -553,7 +551,6 @@ TEST(ScreenshotScan, OddNamesCountByTheRulesAndLinksNotAtAll)
     const std::tuple<QByteArray, QByteArray, bool> files[] = {
         {"IMG \xff\n.png", flagged, true},                        // by the file's own flag
         {"Scr\303eenshot.png", plain, false},                     // a lead byte alone breaks the marker
-        {"Screenshot cut.png", plain.chopped(1), false},          // waits until it is finished
         {"Screenshot jpeg.png", "\xff\xd8\xff\xe0 a JPEG", true}, // not a PNG: taken as it is
     };
     const auto removeFiles = qScopeGuard([&] { // names Qt cannot remove

@@ -244,13 +244,6 @@ TEST(PdfEncoder, KeepsToTheSizeCapNotToQtsAllocationLimit)
     QImageReader::setAllocationLimit(previous);
 }
 
-TEST(PdfEncoder, ReportsAFailedWrite)
-{
-    QBuffer readOnly;
-    readOnly.open(QIODevice::ReadOnly);
-    EXPECT_FALSE(writePdf(test::encoded(test::pattern(QImage::Format_RGB32, 64, 64), "png"), readOnly));
-}
-
 // A 24x16 PNG of random rows after one or two edits: rows cut, flipped or extended (so they no longer
 // fill the image), or a header field changed (size one off, any depth or colour type, interlaced).
 // Damaged compression and IDAT splits are the png_metadata fuzzer's.
