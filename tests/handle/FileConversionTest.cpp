@@ -83,8 +83,7 @@ protected:
     QTemporaryDir m_dir;
 };
 
-// "png" moves the file as it is; no format replaces a target. Names that are not UTF-8 work. A link
-// named like a screenshot (to a file, a folder, nothing, itself) is never read through, moved or removed.
+// "png" moves as it is; nothing replaces a target, or goes through a link; non-UTF-8 names work.
 TEST_F(FileConversionTest, EachFormatPlacesOnlyWhereNothingIsAndNeverThroughALink)
 {
     const QByteArray source = picture(64, 48, "jpeg");
