@@ -86,8 +86,11 @@ ScanResult scanForNewScreenshots(const QString& folder, std::vector<DirectoryEnt
     std::erase_if(entries, [&](const DirectoryEntry& entry) {
         return !hasPngExtension(entry.name) || !isCreatedSinceThreshold(entry, threshold);
     });
-    std::stable_sort(entries.begin(), entries.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
-        return *a.creationTimeNs < *b.creationTimeNs;
+    // Files made within one tick of the file system's clock share a date; their names, which tools
+    // make from the time or a counter, order them rather than the directory's own order.
+    std::sort(entries.begin(), entries.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
+        return *a.creationTimeNs != *b.creationTimeNs ? *a.creationTimeNs < *b.creationTimeNs
+                                                      : a.name < b.name;
     });
 
     ScanResult result;

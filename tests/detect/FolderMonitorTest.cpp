@@ -476,7 +476,8 @@ TEST(ScreenshotCandidate, NeedsARecentPngWithAMarkerOrTheScreenCaptureFlag)
             << startedAt.toString().toStdString();
 }
 
-// Oldest first and stable; empty and half-written files wait unmarked, or they would never be taken.
+// Oldest first, by name within a date; empty and half-written files wait unmarked, or they would never be
+// taken.
 TEST(ScreenshotScan, TakesNewFinishedScreenshotsOldestFirst)
 {
     FakeFiles files;
@@ -488,11 +489,12 @@ TEST(ScreenshotScan, TakesNewFinishedScreenshotsOldestFirst)
         file("Screenshot.jpg", 200),    file("Screenshot", 200),         file("Screenshot old.png", -60'000),
         file("IMG_1.png", 1),           file("Screenshot 1.png", 2),     file("IMG_2.png", 3),
         file("Screenshot e.png", 4, 0), file("Screenshot u.png", 5, {}), file("Screenshot h.png", 6)};
-    QStringList burst; // equal dates, more of them than sorting by insertion would take
+    QStringList burst; // equal dates, listed in no order: taken by name
     for (int i = 20; i > 0; --i) {
         entries.push_back(file(("Screenshot b" + QByteArray::number(i) + ".png").constData(), 200));
         burst << QStringLiteral("/shots/Screenshot b%1.png").arg(i);
     }
+    burst.sort();
     SeenFiles seen;
     seen.screenshots.insert(QStringLiteral("/shots/IMG_1.png"), FileStamp::of(entries[6]));
     OwnOutputs ownOutputs;
