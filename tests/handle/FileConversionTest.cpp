@@ -600,6 +600,16 @@ TEST(NamingRuleTest, ALongPrefixIsShortenedToANameTheFolderTakes)
     }
 }
 
+// The global rule, when on, replaces the folder's own whole; when off, the folder's own applies.
+TEST(NamingRuleTest, GlobalRuleReplacesTheFolderRuleWhenOn)
+{
+    const FolderConfig folder{{}, {}, {}, {}, false, "Work", true, "JPG"}; // id, name, path, icon, its rule
+    EXPECT_EQ(effectiveNamingRule(folder, NamingRule{true, "Shot", false, "pdf"}),
+              (NamingRule{true, "Shot", false, "pdf"}));
+    EXPECT_EQ(effectiveNamingRule(folder, NamingRule{false, "Shot", true, "pdf"}),
+              (NamingRule{false, "Work", true, "JPG"}));
+}
+
 TEST(NamingRuleTest, OnlyReservationsInTheTargetFolderCount)
 {
     const NamingRule quilPng{true, "Quil", false, "png"};
