@@ -14,8 +14,6 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 
-#include <vector>
-
 namespace quillary {
 namespace {
 
@@ -72,6 +70,11 @@ TEST_F(FolderModelTest, TextIsCompactWithTheEightKeysAndReadingIsStrict)
 // the settings file stays small); 100,000 entries: tests/e2e/hostile-input.sh.
 TEST_F(FolderModelTest, AnAbsurdListIsRefusedWholeAndKeptAside)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // QSettings grows the file it writes a few kilobytes at a time; glibc extends a block in place,
+    // but AddressSanitizer copies it every time, which takes minutes for texts of megabytes.
+    GTEST_SKIP() << "too slow under AddressSanitizer; runs in the plain build";
+#endif
     const auto entries = [](int count, const QString& name) {
         const QString item = FolderList{{record(name, "Desktop/x")}}.toText().sliced(1).chopped(1);
         return '[' + QStringList(count, item).join(u',') + ']';
@@ -79,14 +82,11 @@ TEST_F(FolderModelTest, AnAbsurdListIsRefusedWholeAndKeptAside)
     ASSERT_EQ(FolderList::fromText(entries(1000, "Work")).value_or(FolderList{}).folders.size(), 1000);
     const QString file = QFileInfo(store.fileName()).dir().filePath("savedFolders_v2_unreadable.json");
     // What, the text, whether it is kept in the file rather than under the key.
-    std::vector<std::tuple<const char*, QString, bool>> cases = {
+    const std::tuple<const char*, QString, bool> cases[] = {
         {"100,000 nested arrays", QString(100'000, u'[') + QString(100'000, u']'), false},
         {"a name of 600,000 three-byte characters", entries(1, QString(600'000, u'€')), true},
+        {"100,000 entries", entries(100'000, "F"), true},
     };
-#if !defined(__SANITIZE_ADDRESS__)
-    // QSettings writes 15 MB in steps of a few kilobytes, each a copy under AddressSanitizer: minutes.
-    cases.emplace_back("100,000 entries", entries(100'000, "F"), true);
-#endif
     for (const auto& [what, text, inFile] : cases) {
         SCOPED_TRACE(what);
         EXPECT_FALSE(FolderList::fromText(text).has_value());
