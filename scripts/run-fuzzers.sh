@@ -4,9 +4,9 @@
 # when a target finds a crash, a broken property, a leak or a hang; the input that did it is kept
 # under build/fuzz/findings/.
 #   scripts/run-fuzzers.sh [seconds-per-target [seed]]   (defaults 20 and 1)
-# With one seed the inputs come in one order, so a slower machine tries a prefix of what a faster one
-# tries, and a run that passed here passes in CI. To look for new faults, give seed 0 (a random one
-# each run) and more time.
+# With one seed each run mutates the same way, so runs try nearly the same inputs (the targets' own
+# coverage varies a little from run to run) rather than a new random sample each time. To look for
+# new faults, give seed 0 (a random one each run) and more time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
