@@ -74,23 +74,23 @@ QString flameshotConversion(QChar conversion)
 class NameExpression {
 public:
     explicit NameExpression(QString (*escape)(QString))
-        : escape_(escape)
+        : m_escape(escape)
     {
     }
 
-    void addLiteral(QChar c) { literal_ += c; }
+    void addLiteral(QChar c) { m_literal += c; }
 
     void addField(const QString& field)
     {
-        if (!literal_.isEmpty()) {
+        if (!m_literal.isEmpty()) {
             endAnyText();
-            expression_ += escape_(std::exchange(literal_, {}));
+            m_expression += m_escape(std::exchange(m_literal, {}));
         }
         if (field == anyText) {
-            ++anyTextFields_;
+            ++m_anyTextFields;
         } else {
             endAnyText();
-            expression_ += field;
+            m_expression += field;
         }
     }
 
@@ -98,20 +98,20 @@ public:
     {
         addField({});
         endAnyText();
-        return expression_;
+        return m_expression;
     }
 
 private:
     void endAnyText()
     {
-        if (anyTextFields_ > 0)
-            expression_ += QStringLiteral(".{%1,}").arg(std::exchange(anyTextFields_, 0));
+        if (m_anyTextFields > 0)
+            m_expression += QStringLiteral(".{%1,}").arg(std::exchange(m_anyTextFields, 0));
     }
 
-    QString (*escape_)(QString);
-    QString expression_;
-    QString literal_; // escaped as a run, so that a surrogate pair stays whole
-    int anyTextFields_ = 0;
+    QString (*m_escape)(QString);
+    QString m_expression;
+    QString m_literal; // escaped as a run, so that a surrogate pair stays whole
+    int m_anyTextFields = 0;
 };
 
 QString plainLiteral(QString text)
