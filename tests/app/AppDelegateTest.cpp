@@ -220,12 +220,8 @@ TEST_F(AppDelegateTest, DoneRunsTheCommittedRenamesWithProgressInTheTooltip)
 
     delegate->showSettingsWindow();
     SettingsWindow* window = delegate->shell().settingsWindow();
-    QList<FolderConfig> list = delegate->folderStore().folders();
-    for (FolderConfig& folder : list) {
-        if (folder.id == work.id)
-            folder.prefix = "Done";
-    }
-    delegate->folderStore().save(list);
+    work.prefix = "Done";
+    delegate->folderStore().save({work});
     window->view()->renameBook().commitRenameChange(work.id, delegate->folderStore().folders());
     window->view()->doneButton()->click();
     EXPECT_FALSE(window->isVisible());
