@@ -3,14 +3,12 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "clipboard/ClipboardWatcher.h"
-#include "core/NotificationCenter.h"
 #include "detect/WatchController.h"
 #include "folders/FolderStore.h"
 #include "folders/SavedFolders.h"
 #include "folders/StandardFolders.h"
 #include "handle/RetroRenamer.h"
 #include "platform/DisplayPlatform.h"
-#include "platform/TrayHostWatcher.h"
 #include "support/FakeServices.h"
 #include "support/TestImages.h"
 #include "support/TestSupport.h"
@@ -29,7 +27,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QSystemTrayIcon>
 
 using namespace quillary;
@@ -40,12 +37,16 @@ using Status = LoginItemService::Status;
 
 class AppDelegateTest : public ::testing::Test, public test::DelegateHarness {
 protected:
+    void start()
+    {
+        delegate = makeDelegate();
+        delegate->applicationDidFinishLaunching();
+    }
     void launch()
     {
         screenshotFolder = home.filePath("Shots");
         seedDefaultFolders(store);
-        delegate = makeDelegate();
-        delegate->applicationDidFinishLaunching();
+        start();
     }
     void queueScreenshots(int count)
     {
@@ -111,8 +112,7 @@ TEST_F(AppDelegateTest, AutoMoveIntoTheWatchedFolderItselfRenamesInPlaceOnce)
     store.setText(prefs::selectedFolderID, here.idText());
     store.setBool(prefs::showPopup, false);
     store.setBool(prefs::autoMove, true);
-    delegate = makeDelegate();
-    delegate->applicationDidFinishLaunching();
+    start();
 
     test::writeFile(screenshotFolder + "/Screenshot new.png", test::tinyPng());
     const QString renamed = screenshotFolder + "/Screenshot_001.png";
@@ -127,8 +127,7 @@ TEST_F(AppDelegateTest, AutoMoveIntoTheWatchedFolderItselfRenamesInPlaceOnce)
 
 TEST_F(AppDelegateTest, AScreenshotFileFoundHoldsTheClipboardOff)
 {
-    delegate = makeDelegate();
-    delegate->applicationDidFinishLaunching();
+    start();
     EXPECT_FALSE(delegate->clipboard().lastDesktopScreenshotAt().has_value());
     test::writeFile(home.filePath("Desktop/Screenshot 2026-12-07 at 10.00.00.png"), test::tinyPng());
     ASSERT_TRUE(test::waitUntil([&] { return !delegate->screenshotQueue().isEmpty(); }));
@@ -221,12 +220,8 @@ TEST_F(AppDelegateTest, DoneRunsTheCommittedRenamesWithProgressInTheTooltip)
 
     delegate->showSettingsWindow();
     SettingsWindow* window = delegate->shell().settingsWindow();
-    QList<FolderConfig> list = delegate->folderStore().folders();
-    for (FolderConfig& folder : list) {
-        if (folder.id == work.id)
-            folder.prefix = "Done";
-    }
-    delegate->folderStore().save(list);
+    work.prefix = "Done";
+    delegate->folderStore().save({work});
     window->view()->renameBook().commitRenameChange(work.id, delegate->folderStore().folders());
     window->view()->doneButton()->click();
     EXPECT_FALSE(window->isVisible());
@@ -258,25 +253,26 @@ TEST(CommandLineTest, EachArgumentIsAVerbAQtOptionOrWarnedAbout)
          RemoteCommand::show,
          {"unrecognized option '--show'", "unrecognized option '-settings'"}}};
     for (const auto& [arguments, command, warnings] : cases) {
+        SCOPED_TRACE(arguments.join(u' ').toStdString());
         const auto action = parseCommandLine(QStringList{"/usr/bin/quillary"} + arguments);
-        const std::string label = arguments.join(u' ').toStdString();
-        EXPECT_EQ(action.kind, CommandLineAction::Kind::run) << label;
-        EXPECT_EQ(action.command, command) << label;
-        EXPECT_TRUE(action.output.isEmpty()) << label;
+        EXPECT_EQ(action.kind, CommandLineAction::Kind::run);
+        EXPECT_EQ(action.command, command);
+        EXPECT_TRUE(action.output.isEmpty());
         QString expected;
         for (const QString& warning : warnings)
             expected += "quillary: ignoring " + warning + " (try 'quillary --help')\n";
-        EXPECT_EQ(action.error, expected) << label;
+        EXPECT_EQ(action.error, expected);
     }
 }
 
 TEST(CommandLineTest, HelpOrVersionIsPrintedInsteadOfRunning)
 {
     for (const char* flag : {"--help", "-h", "--version", "-V"}) {
+        SCOPED_TRACE(flag);
         const auto action = parseCommandLine({"quillary", "--bogus", QString::fromLatin1(flag)});
-        EXPECT_EQ(action.kind, CommandLineAction::Kind::printAndExit) << flag;
-        EXPECT_EQ(action.exitCode, 0) << flag;
-        EXPECT_TRUE(action.error.isEmpty()) << flag;
+        EXPECT_EQ(action.kind, CommandLineAction::Kind::printAndExit);
+        EXPECT_EQ(action.exitCode, 0);
+        EXPECT_TRUE(action.error.isEmpty());
         const QRegularExpression expected(std::strchr(flag, 'h')
                                               ? "^Usage: quillary .*--settings.*--show-pending.*"
                                                 "--pause.*--resume.*--quit.*--version"
@@ -310,11 +306,10 @@ TEST(CommandLineTest, WindowsGoWhereTheyCanPlaceThemselves)
 
 TEST(CommandLineTest, GnomeWithoutATrayIsToldWhichExtensionBringsOne)
 {
-    EXPECT_TRUE(trayAdviceFor("ubuntu:GNOME").contains("AppIndicator"));
-    EXPECT_TRUE(trayAdviceFor("GNOME-Flashback:GNOME").contains("AppIndicator"));
-    EXPECT_TRUE(trayAdviceFor("KDE").isEmpty());
-    EXPECT_TRUE(trayAdviceFor("GNOMEISH").isEmpty());
-    EXPECT_TRUE(trayAdviceFor("").isEmpty());
+    for (const QString desktop : {"ubuntu:GNOME", "GNOME-Flashback:GNOME", "KDE", "GNOMEISH", ""})
+        EXPECT_TRUE(desktop.endsWith(":GNOME") ? trayAdviceFor(desktop).contains("AppIndicator")
+                                               : trayAdviceFor(desktop).isEmpty())
+            << qPrintable(desktop);
 }
 
 } // namespace

@@ -60,9 +60,8 @@ TEST_F(QuickMovePopupTest, ButtonsActOnceTheDoubleClickIntervalHasPassed)
     popup->onQuickCreateFolder = [&] { calls.append("create"); };
     popup->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(popup.get()));
-    QList<QWidget*> buttons;
-    for (QWidget* button : popup->findChildren<QPushButton*>("folderButton"))
-        buttons.append(button);
+    const QList<QPushButton*> folderButtons = popup->findChildren<QPushButton*>("folderButton");
+    QList<QWidget*> buttons(folderButtons.begin(), folderButtons.end());
     buttons << popup->findChild<QToolButton*>("newFolderButton")
             << popup->findChild<QToolButton*>("trashButton");
     const auto clickAll = [&] {
@@ -82,8 +81,8 @@ TEST_F(QuickMovePopupTest, ALongListShowsThirtyButtonsAndHowManyAreLeftOut)
 {
     for (const int count : {30, 31, 1000}) {
         QStringList names;
-        for (int i = 0; i < count; ++i)
-            names << QString::number(i);
+        while (names.size() < count)
+            names << QString::number(names.size());
         const QList<FolderConfig> folders = saveNamed(names);
         const auto popup = makePopup();
         const QList<QPushButton*> buttons = popup->findChildren<QPushButton*>("folderButton");
@@ -171,9 +170,9 @@ TEST_F(QuickMovePopupTest, PanelFloatsWithoutFocusAndGrowsUpwardWithTheFolderLis
         xprop.start("xprop", {"-id", QString::number(panel.winId()), "WM_HINTS", "_NET_WM_USER_TIME"});
         ASSERT_TRUE(xprop.waitForFinished(5000)) << "xprop is needed under X11";
         const QString properties = QString::fromUtf8(xprop.readAllStandardOutput());
-        EXPECT_TRUE(properties.contains(u"Client accepts input or input focus: False"))
-            << qPrintable(properties);
-        EXPECT_TRUE(properties.contains(u"_NET_WM_USER_TIME(CARDINAL) = 0\n")) << "not activated on map";
+        for (const char* line :
+             {"Client accepts input or input focus: False", "_NET_WM_USER_TIME(CARDINAL) = 0\n"})
+            EXPECT_TRUE(properties.contains(QLatin1String(line))) << qPrintable(properties);
     }
     const QRect before = panel.geometry();
     EXPECT_EQ(before.topLeft(), quickMovePanelTopLeft(panel.screen()->availableGeometry(), before.size()));

@@ -293,18 +293,16 @@ protected:
     }
     FolderRow* row(const QString& name) const
     {
-        for (FolderRow* shown : page->rows()) {
+        for (FolderRow* shown : page->rows())
             if (shown->folder().name == name)
                 return shown;
-        }
         return nullptr;
     }
     FolderConfig stored(const QString& name) const
     {
-        for (const FolderConfig& folder : folders.folders()) {
+        for (const FolderConfig& folder : folders.folders())
             if (folder.name == name)
                 return folder;
-        }
         return {};
     }
     void select(const QString& name) { QTest::mouseClick(row(name)->selectButton(), Qt::LeftButton); }
@@ -344,13 +342,11 @@ TEST_F(FoldersPageTest, ClickedRowBecomesTheAutoMoveDestinationAndTheOffModeDisa
             EXPECT_EQ(shown->selectButton()->isChecked(), shown->folder().name == name) << qPrintable(name);
     }
 
-    store.setBool(prefs::autoMove, true);
-    store.setBool(prefs::showPopup, false);
-    EXPECT_TRUE(page->isEnabled());
-    store.setBool(prefs::autoMove, false);
-    EXPECT_FALSE(page->isEnabled());
-    store.setBool(prefs::showPopup, true);
-    EXPECT_TRUE(page->isEnabled());
+    for (const auto& [autoMove, showPopup] : {std::pair{true, false}, {false, false}, {false, true}}) {
+        store.setBool(prefs::autoMove, autoMove);
+        store.setBool(prefs::showPopup, showPopup);
+        EXPECT_EQ(page->isEnabled(), autoMove || showPopup);
+    }
 }
 
 TEST_F(FoldersPageTest, CreateKeepsTheNameAsTypedAndRefusesNamesThatLeaveTheParent)
@@ -429,12 +425,11 @@ TEST_F(FoldersPageTest, DeletingTheSelectedFolderTrashesItAndFallsBackToTheDeskt
 TEST_F(FoldersPageTest, DeleteNeverTrashesAStandardDirectoryOrAnythingOutsideThem)
 {
     // The desktop is the home folder itself, as some sessions have it.
-    QDir().mkpath(home.filePath(".config"));
+    for (const char* dir : {".config", "Documents", "Media/Pictures"})
+        QDir().mkpath(home.filePath(dir));
     test::writeFile(home.filePath(".config/user-dirs.dirs"),
                     "XDG_DESKTOP_DIR=\"$HOME\"\nXDG_PICTURES_DIR=\"$HOME/Media/Pictures\"\n");
     const QTemporaryDir outside;
-    QDir().mkpath(home.filePath("Documents"));
-    QDir().mkpath(home.filePath("Media/Pictures"));
     ASSERT_TRUE(QFile::link(outside.path(), home.filePath("Elsewhere")));
     ASSERT_TRUE(QFile::link(home.filePath("Documents"), home.filePath("Docs")));
     // "" names the desktop itself; "Media" holds the pictures.
@@ -448,8 +443,8 @@ TEST_F(FoldersPageTest, DeleteNeverTrashesAStandardDirectoryOrAnythingOutsideThe
         EXPECT_NE(row(name), nullptr) << qPrintable(name);
     }
     EXPECT_TRUE(QFileInfo(home.filePath("Media/Pictures")).isDir());
-    EXPECT_TRUE(QFileInfo(home.filePath("Elsewhere")).isSymLink());
-    EXPECT_TRUE(QFileInfo(home.filePath("Docs")).isSymLink());
+    for (const char* link : {"Elsewhere", "Docs"})
+        EXPECT_TRUE(QFileInfo(home.filePath(link)).isSymLink()) << link;
     EXPECT_FALSE(QFileInfo::exists(home.filePath(".local/share/Trash")));
 }
 

@@ -96,13 +96,12 @@ TEST(WidgetsTest, SwitchDrawsTheStateItHolds)
 TEST(WidgetsTest, SegmentedControlIsOneTabStopWhoseArrowsChoose)
 {
     KeyRecorder window;
-    auto* layout = new QVBoxLayout(&window);
     auto* before = new QLineEdit(&window);
     auto* control = new SegmentedControl(&window);
     auto* after = new QLineEdit(&window);
-    layout->addWidget(before);
-    layout->addWidget(control);
-    layout->addWidget(after);
+    auto* layout = new QVBoxLayout(&window);
+    for (QWidget* widget : std::initializer_list<QWidget*>{before, control, after})
+        layout->addWidget(widget);
     for (const char* format : {"png", "jpg", "pdf"})
         control->addSegment(QString::fromLatin1(format).toUpper(), QString::fromLatin1(format));
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(control);
@@ -176,11 +175,6 @@ QString xprop(QWidget& window, const QStringList& arguments)
     return QString::fromUtf8(xprop.readAllStandardOutput());
 }
 
-QPoint primaryCentre()
-{
-    return QGuiApplication::primaryScreen()->geometry().center();
-}
-
 TEST(CopiedToastTest, CentresOnTheAvailableAreaOfTheScreenUnderThePointer)
 {
     // A 1920×1080 screen with a 28 px menu bar and a 2560×1440 screen to its right with a dock below.
@@ -202,11 +196,10 @@ TEST(CopiedToastTest, CentresOnTheAvailableAreaOfTheScreenUnderThePointer)
 TEST(CopiedToastTest, PanelFloatsOnTopWithoutTakingFocusOrClicks)
 {
     QWidget other;
-    other.show();
-    other.activateWindow();
-    ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &other; }));
+    showAndActivate(other);
     CopiedToast toast;
-    toast.show(primaryCentre());
+    const QPoint centre = QGuiApplication::primaryScreen()->geometry().center();
+    toast.show(centre);
     QWidget* panel = toast.panel();
     test::processEventsFor(300ms);
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowTransparentForInput));
@@ -227,7 +220,7 @@ TEST(CopiedToastTest, PanelFloatsOnTopWithoutTakingFocusOrClicks)
     toast.hide();
     ASSERT_TRUE(test::waitUntil([&] { return !panel->isVisible(); }));
     xprop(*panel, {"-f", "_NET_WM_DESKTOP", "32c", "-set", "_NET_WM_DESKTOP", "3"});
-    toast.show(primaryCentre());
+    toast.show(centre);
     test::processEventsFor(100ms);
     EXPECT_EQ(toast.panel(), panel) << "the panel is kept, not made anew";
     EXPECT_TRUE(xprop(*panel, {"_NET_WM_DESKTOP"}).contains(u"= 4294967295")) << "on every desktop";
