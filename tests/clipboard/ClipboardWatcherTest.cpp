@@ -109,34 +109,27 @@ TEST(ClipboardWatcherTest, GatesKeepOrUseUpTheChange)
     const auto set = [](PreferenceKey key, bool value) {
         return [key, value](Rig& r) { r.store.setBool(key, value); };
     };
-    const auto nothing = [](Rig&) {};
     const struct {
         const char* what;
-        std::function<void(Rig&)> block, unblock;
-        bool savedAfterwards;
         QHash<QString, QByteArray> content;
+        bool savedAfterwards;
+        std::function<void(Rig&)> block = [](Rig&) {}, unblock = [](Rig&) {};
     } cases[] = {
-        {"paused", set(prefs::isPaused, true), set(prefs::isPaused, false), true, pngContent(image)},
-        {"turned off", set(prefs::isClipboardSyncEnabled, false), set(prefs::isClipboardSyncEnabled, true),
-         true, pngContent(image)},
-        {"a screenshot file just found",
+        {"paused", pngContent(image), true, set(prefs::isPaused, true), set(prefs::isPaused, false)},
+        {"turned off", pngContent(image), true, set(prefs::isClipboardSyncEnabled, false),
+         set(prefs::isClipboardSyncEnabled, true)},
+        {"a screenshot file just found", pngContent(image), true,
          [](Rig& r) {
              r.watcher->noteDesktopScreenshot();
              r.now += ClipboardWatcher::holdOffAfterScreenshot - 1ms;
          },
-         [](Rig& r) { r.now += 1ms; }, true, pngContent(image)},
+         [](Rig& r) { r.now += 1ms; }},
         {"a copied file with its picture",
-         nothing,
-         nothing,
-         false,
          {{"x-special/gnome-copied-files", "copy\nfile:///tmp/a.png"},
-          {"image/png", test::encoded(image, "png")}}},
-        {"text", nothing, nothing, false, {{"text/plain", "hello"}, {"UTF8_STRING", "hello"}}},
-        {"an image that does not decode",
-         nothing,
-         nothing,
-         false,
-         {{"image/png", "\x89PNG\r\n\x1a\n broken"}}},
+          {"image/png", test::encoded(image, "png")}},
+         false},
+        {"text", {{"text/plain", "hello"}, {"UTF8_STRING", "hello"}}, false},
+        {"an image that does not decode", {{"image/png", "\x89PNG\r\n\x1a\n broken"}}, false},
     };
     for (const auto& c : cases) {
         Rig rig;

@@ -1,5 +1,6 @@
 #include "core/FileNames.h"
 #include "core/Diagnostics.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -48,11 +49,8 @@ TEST(PrintLine, PrintsWhateverANameHoldsAsOneLine)
         {"a\r\x1b[31m\t" + QString(QChar(0x85)) + QChar(0x2028) + QChar(0xD800) + "📸 Skärmavbild",
          "a\\r\\x1B[31m\\x09\\x85\\u2028\xef\xbf\xbd📸 Skärmavbild"},
     };
-    for (const auto& [line, expected] : cases) {
-        testing::internal::CaptureStdout();
-        printLine(line);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(expected) + '\n');
-    }
+    for (const auto& [line, expected] : cases)
+        EXPECT_EQ(test::stdoutOf([&] { printLine(line); }), std::string(expected) + '\n');
 }
 
 } // namespace

@@ -45,9 +45,7 @@ protected:
     static int descriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()); }
     static std::string startQuietly(FolderMonitor& monitor)
     {
-        testing::internal::CaptureStdout();
-        monitor.start();
-        return testing::internal::GetCapturedStdout();
+        return stdoutOf([&] { monitor.start(); });
     }
     QString path(const QString& name) const { return m_dir.filePath(name); }
     std::unique_ptr<FolderMonitor> countingMonitor(const QString& name = {})
@@ -281,9 +279,9 @@ TEST_F(WatchControllerTest, ACustomFolderIsWatchedUntilItDisappearsAndABlockedOn
     ASSERT_TRUE(waitForFound(1));
 
     ASSERT_TRUE(QDir(custom).removeRecursively());
-    testing::internal::CaptureStdout();
-    watch.scanWatchedFolder(QUrl::fromLocalFile(custom));
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("❌ Monitor Error: ", 0), 0u);
+    EXPECT_EQ(
+        stdoutOf([&] { watch.scanWatchedFolder(QUrl::fromLocalFile(custom)); }).rfind("❌ Monitor Error: ", 0),
+        0u);
     watch.startWatching();
     EXPECT_EQ(watch.currentWatchURL().toLocalFile(), screenshotFolder);
     EXPECT_FALSE(watch.isUsingCustomWatchFolder());
@@ -292,9 +290,7 @@ TEST_F(WatchControllerTest, ACustomFolderIsWatchedUntilItDisappearsAndABlockedOn
     // A plain file where the folder should be: it cannot be created, listed or watched.
     screenshotFolder = home.filePath("blocked");
     test::writeFile(screenshotFolder, "not a folder");
-    testing::internal::CaptureStdout();
-    watch.startWatching();
-    EXPECT_NE(testing::internal::GetCapturedStdout().find(" — access: DENIED ❌\n"), std::string::npos);
+    EXPECT_NE(stdoutOf([&] { watch.startWatching(); }).find(" — access: DENIED ❌\n"), std::string::npos);
     EXPECT_EQ(watch.watchStatus(), WatchStatus::noAccess);
     ASSERT_TRUE(QFile::remove(screenshotFolder));
     watch.startWatching();

@@ -92,9 +92,7 @@ TEST_F(FolderModelTest, AnAbsurdListIsRefusedWholeAndKeptAside)
         EXPECT_FALSE(FolderList::fromText(text).has_value());
         store.setText(prefs::savedFolders, text);
         store.removeValue(prefs::savedFoldersUnreadable);
-        testing::internal::CaptureStdout();
-        seedDefaultFolders(store);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+        EXPECT_EQ(test::stdoutOf([&] { seedDefaultFolders(store); }),
                   "⚠️ Quillary: The saved folder list could not be read; it was kept " +
                       (inFile ? "in " + file : QString("under savedFolders_v2_unreadable")).toStdString() +
                       " before being replaced\n");

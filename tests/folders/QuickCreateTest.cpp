@@ -64,9 +64,7 @@ TEST_F(QuickCreateTest, BeepsWhenTheFolderCannotBeMadeOrQuickCreateIsOff)
 {
     store.setText(prefs::quickCreateBaseFolder, "Downloads");
     test::writeFile(home.filePath("Downloads"), "a file where the folder should be");
-    testing::internal::CaptureStdout();
-    create("Blocked");
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("❌ Create folder failed: ", 0), 0u);
+    EXPECT_EQ(test::stdoutOf([&] { create("Blocked"); }).rfind("❌ Create folder failed: ", 0), 0u);
     EXPECT_EQ(interaction.beeps, 1);
     EXPECT_TRUE(folders.folders().isEmpty());
 

@@ -310,10 +310,7 @@ TEST(PdfModuleDeathTest, MissingModuleFailsEveryPdfOperationAndSaysWhy)
     EXPECT_EXIT(
         {
             qputenv("QUILLARY_MODULE_DIR", empty.path().toUtf8());
-            QByteArray pdf;
-            QBuffer out(&pdf);
-            out.open(QIODevice::WriteOnly);
-            const bool wrote = writePdf(QByteArray("\x89PNG"), out);
+            const bool wrote = toPdf(QByteArray("\x89PNG")).has_value();
             const bool rendered = renderFirstPdfPage(QByteArray("%PDF-1.4"), 10).has_value();
             const bool said = pdfModuleProblem().startsWith(QStringLiteral("PDF support is not installed"));
             std::exit(!wrote && !rendered && pdfModule() == nullptr && said ? 0 : 1);

@@ -1,5 +1,6 @@
 #include "platform/Trash.h"
 
+#include "support/Fakes.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,52 +14,46 @@ using namespace quillary;
 
 namespace {
 
-class TrashTest : public ::testing::Test {
+class TrashTest : public ::testing::Test, public test::SessionHome {
 protected:
-    void SetUp() override
-    {
-        qputenv("HOME", QFile::encodeName(m_home.path()));
-        qunsetenv("XDG_DATA_HOME");
-    }
-    QString home(const QString& name) const { return m_home.filePath(name); }
-    QTemporaryDir m_home;
+    QString inHome(const QString& name) const { return home.filePath(name); }
 };
 
 // In a new account, without ~/.local/share yet. Path= is URL-escaped: "%41" must not come back as "A".
 TEST_F(TrashTest, TrashedItemsKeepTheirPathInTheRecord)
 {
     const QString name = QStringLiteral("Shot 100%41 \u00fc.png");
-    test::writeFile(home(name), "pixels");
-    ASSERT_TRUE(QDir().mkpath(home("Receipts/2024")));
-    test::writeFile(home("Receipts/2024/a.png"), "a");
+    test::writeFile(inHome(name), "pixels");
+    ASSERT_TRUE(QDir().mkpath(inHome("Receipts/2024")));
+    test::writeFile(inHome("Receipts/2024/a.png"), "a");
 
     for (const QString& item : {name, QStringLiteral("Receipts/")}) {
-        ASSERT_TRUE(moveToTrash(home(item)));
-        EXPECT_FALSE(QFileInfo::exists(home(item)));
+        ASSERT_TRUE(moveToTrash(inHome(item)));
+        EXPECT_FALSE(QFileInfo::exists(inHome(item)));
         const QByteArray record =
-            test::readFile(home(".local/share/Trash/info/" + QDir::cleanPath(item) + ".trashinfo"));
+            test::readFile(inHome(".local/share/Trash/info/" + QDir::cleanPath(item) + ".trashinfo"));
         const QString path = QRegularExpression("\nPath=(.*)\n").match(QString::fromUtf8(record)).captured(1);
         EXPECT_EQ(QString::fromUtf8(QByteArray::fromPercentEncoding(path.toUtf8())),
-                  QDir::cleanPath(home(item)));
+                  QDir::cleanPath(inHome(item)));
     }
-    EXPECT_EQ(test::readFile(home(".local/share/Trash/files/" + name)), "pixels");
-    EXPECT_EQ(test::readFile(home(".local/share/Trash/files/Receipts/2024/a.png")), "a");
+    EXPECT_EQ(test::readFile(inHome(".local/share/Trash/files/" + name)), "pixels");
+    EXPECT_EQ(test::readFile(inHome(".local/share/Trash/files/Receipts/2024/a.png")), "a");
 }
 
 TEST_F(TrashTest, WhatCannotBeTrashedStaysWhereItIs)
 {
-    EXPECT_FALSE(moveToTrash(home("absent.png")));
+    EXPECT_FALSE(moveToTrash(inHome("absent.png")));
     EXPECT_FALSE(moveToTrash(QString()));
 
     // With the data folder under a regular file Qt misplaces the file into the working directory.
     const QTemporaryDir cwd;
     const QString savedCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(cwd.path()));
-    test::writeFile(home("blocker"), "");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home("blocker/share")));
-    test::writeFile(home("shot.png"), "pixels");
-    EXPECT_FALSE(moveToTrash(home("shot.png")));
-    EXPECT_EQ(test::readFile(home("shot.png")), "pixels");
+    test::writeFile(inHome("blocker"), "");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(inHome("blocker/share")));
+    test::writeFile(inHome("shot.png"), "pixels");
+    EXPECT_FALSE(moveToTrash(inHome("shot.png")));
+    EXPECT_EQ(test::readFile(inHome("shot.png")), "pixels");
     EXPECT_EQ(QDir(cwd.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList());
     QDir::setCurrent(savedCwd);

@@ -172,9 +172,7 @@ TEST(PipeReaderTest, ReadsToTheEndWithinTheCapAndTheTime)
         SCOPED_TRACE(c.what);
         int ends[2];
         ASSERT_EQ(pipe(ends), 0);
-        QByteArray content(c.written, 'x');
-        for (qsizetype i = 0; i < content.size(); ++i)
-            content[i] = char(i * 7 + i / 251);
+        const QByteArray content = image(0).first(c.written);
         std::thread owner([&] {
             for (qsizetype done = 0; done < content.size();) {
                 const ssize_t put = write(ends[1], content.constData() + done, size_t(content.size() - done));
@@ -190,10 +188,7 @@ TEST(PipeReaderTest, ReadsToTheEndWithinTheCapAndTheTime)
         owner.join();
         if (!c.closed)
             close(ends[1]);
-        ASSERT_EQ(got.has_value(), c.read);
-        if (c.read) {
-            EXPECT_EQ(*got, content);
-        }
+        EXPECT_EQ(got, c.read ? std::optional(content) : std::nullopt);
     }
 }
 

@@ -7,20 +7,16 @@ namespace quillary::test {
 std::unique_ptr<AppDelegate> DelegateHarness::makeDelegate(LoginItemService::Status status,
                                                            std::optional<QString> failure)
 {
+    const auto keep = [](auto*& kept, auto fake) { // hands `fake` on, keeping a pointer to it
+        kept = fake.get();
+        return fake;
+    };
     AppServices services;
-    auto fakeItems = std::make_unique<FakeLoginItems>(status, std::move(failure));
-    items = fakeItems.get();
-    services.loginItems = std::move(fakeItems);
-    auto fakeInteraction = std::make_unique<FakeInteraction>();
-    interaction = fakeInteraction.get();
-    services.interaction = std::move(fakeInteraction);
+    services.loginItems = keep(items, std::make_unique<FakeLoginItems>(status, std::move(failure)));
+    services.interaction = keep(interaction, std::make_unique<FakeInteraction>());
     services.screenshotFolder = [this] { return screenshotFolder; };
-    auto fakeSounds = std::make_unique<FakeSoundOutput>();
-    sounds = fakeSounds.get();
-    services.cues = std::make_unique<CuePlayer>(std::move(fakeSounds));
-    auto fakeHosts = std::make_unique<FakeTrayHostWatcher>(hasTrayHost);
-    trayHosts = fakeHosts.get();
-    services.trayHosts = std::move(fakeHosts);
+    services.cues = std::make_unique<CuePlayer>(keep(sounds, std::make_unique<FakeSoundOutput>()));
+    services.trayHosts = keep(trayHosts, std::make_unique<FakeTrayHostWatcher>(hasTrayHost));
     return std::make_unique<AppDelegate>(store, std::move(services));
 }
 

@@ -14,9 +14,7 @@ public:
     {
     }
     bool isHostAvailable() const override { return m_available; }
-    void watchForHost() override { isWatching = true; }
-
-    bool isWatching = false;
+    void watchForHost() override {}
 
 private:
     bool m_available;

@@ -49,6 +49,13 @@ QByteArray readFile(const QString& path)
                                                                                        : QByteArray();
 }
 
+std::string stdoutOf(const std::function<void()>& run)
+{
+    testing::internal::CaptureStdout();
+    run();
+    return testing::internal::GetCapturedStdout();
+}
+
 namespace {
 
 constexpr unsigned overrideMask = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 namespace quillary::test {
 
@@ -20,6 +21,9 @@ void writeFile(const QString& path, const QByteArray& bytes);
 
 // The whole content of `path`, empty when it cannot be read.
 QByteArray readFile(const QString& path);
+
+// What `run` prints to standard output.
+std::string stdoutOf(const std::function<void()>& run);
 
 // While alive, the calling thread is subject to file permission bits even as root.
 class PermissionBitsEnforced {
