@@ -26,8 +26,7 @@ dest=$home/Pictures/Filed
 log=$work/quillary.log
 pid=
 kills=0
-mkdir -p "$desktop" "$dest" "$home/.config/Quillary" "$home/run"
-chmod 700 "$home/run"
+new_home "$desktop" "$dest"
 touch "$log"
 
 taken=0
@@ -42,11 +41,10 @@ take() {
     done
 }
 shot_name() { printf 'Screenshot %04d.png' "$1"; }
-left() { [[ -e "$desktop/$(shot_name "$1")" ]]; }
 # gone FIRST [LAST]: those screenshots have all left the watched folder.
 gone() {
     local i
-    for ((i = $1; i <= ${2:-$1}; i++)); do ! left "$i" || return 1; done
+    for ((i = $1; i <= ${2:-$1}; i++)); do [[ ! -e "$desktop/$(shot_name $i)" ]] || return 1; done
 }
 
 no_temporary_files() { [[ -z $(find "$dest/" "$desktop" -name '.*.quillary-*') ]]; }
@@ -60,16 +58,8 @@ accounted_for() {
     ((total >= taken && total <= taken + kills))
 }
 kept_whole() { cmp -s "$2" "$desktop/$(shot_name "$1")"; }
-filed_whole() {
-    local f
-    for f in "$dest"/*.jpg; do
-        [[ -e $f ]] || continue
-        identify -regard-warnings "$f" >/dev/null 2>&1 || {
-            echo "  not whole: ${f##*/}"
-            return 1
-        }
-    done
-}
+# identify names each broken one.
+filed_whole() { ! compgen -G "$dest/*.jpg" >/dev/null || identify -regard-warnings "$dest"/*.jpg >/dev/null; }
 
 case $scenario in
 interrupted)

@@ -13,8 +13,7 @@ e2e_begin wayland-sessions "${1:-}" sway swaymsg weston weston-debug Xwayland Xv
 
 session_user_begin
 convert -size 320x200 xc: +noise Random -depth 8 "$work/shot.png"
-convert -size 200x120 xc: +noise Random -seed 7 -depth 8 "$work/copied.png"
-convert -size 200x120 xc: +noise Random -seed 9 -depth 8 "$work/copied-9.png"
+for seed in 7 9; do convert -size 200x120 xc: +noise Random -seed $seed -depth 8 "$work/copied-$seed.png"; done
 chmod 644 "$work"/*.png
 
 # A fresh HOME and runtime folder for one session, owned by the session's user.
@@ -31,16 +30,9 @@ new_session() {
 }
 end_session() { stop_from "$session_from"; }
 write_conf() {
-    local folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed",'
-    folder+='"icon":"folder.fill","isRenamingEnabled":false,"prefix":"","includeDate":false,"fileFormat":"png"}'
-    as_user sh -c 'cat >"$1"' sh "$home/.config/Quillary/Quillary.conf" <<EOF
-[General]
-isClipboardSyncEnabled=true
-showPopup=$1
-autoMove=$2
-selectedFolderID=3F2504E0-4F89-41D3-9A0C-0305E82C3301
-savedFolders_v2="[${folder//\"/\\\"}]"
-EOF
+    settings isClipboardSyncEnabled=true showPopup=$1 autoMove=$2 selectedFolderID=$folder_id \
+        <<<"[$(folder_json $folder_id Filed Pictures/Filed)]" |
+        as_user sh -c 'cat >"$1"' sh "$home/.config/Quillary/Quillary.conf"
 }
 socket_ready() { compgen -G "$runtime/$1" >/dev/null; }
 
@@ -56,7 +48,7 @@ filed() { [[ -f "$home/Pictures/Filed/$shot" && ! -e "$home/Desktop/$shot" ]]; }
 # start_quillary NAME PLATFORM: Quillary as the session starts it, and waits until it watches.
 start_quillary() {
     qlog=$dir/$1.log
-    user_spawn "$qlog" "$binary"
+    spawn "$qlog" "$binary"
     quillary_pid=${pids[-1]}
     check "Quillary starts and watches" wait_until 10 grep -qs 'access: OK' "$qlog"
     check "it names the platform of its windows: $2" grep -q "^📍 Quillary: Wayland session.*$2" "$qlog"
@@ -95,7 +87,7 @@ common_flow() {
             fail "the card's folder button can be located"
         fi
     fi
-    user_spawn "$dir/copier.log" "$@" <"$work/copied.png"
+    spawn "$dir/copier.log" "$@" <"$work/copied-7.png"
     check "an image copied with $1 is saved under Desktop/ClipBoard" wait_until 5 count_is 1
     if [[ $expected_kind == unmanaged ]]; then
         toast_centred() {
@@ -148,7 +140,7 @@ sway_card_rect() {
 }
 # wl_copy FILE: a new owner of the clipboard offering FILE as image/png, until replaced.
 wl_copy() {
-    user_spawn "$dir/wl-copy.log" wl-copy --foreground --type image/png <"$1"
+    spawn "$dir/wl-copy.log" wl-copy --foreground --type image/png <"$1"
     offers() { as_user wl-paste --list-types 2>/dev/null | grep -qx image/png; }
     wait_until 5 offers
 }
@@ -190,7 +182,7 @@ for xwayland in enable disable; do
         'bar {' '    position top' '    tray_output *' '}' \
         "exec echo \"DISPLAY=\$DISPLAY\" >$runtime/display" \
         "exec echo \"DBUS_SESSION_BUS_ADDRESS=\$DBUS_SESSION_BUS_ADDRESS\" >$runtime/bus" >"$dir/sway.conf"
-    user_spawn "$dir/sway.log" env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+    spawn "$dir/sway.log" env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
         dbus-run-session -- sway -c "$dir/sway.conf"
     sway_ready() { [[ -s "$runtime/display" && -s "$runtime/bus" ]] && socket_ready 'sway-ipc.*.sock' && socket_ready 'wayland-[0-9]'; }
     if ! wait_until 10 sway_ready; then
@@ -235,11 +227,11 @@ output_rect() { echo 0 0 1280 720; }
 
 scenario=weston
 new_session weston
-user_spawn "$dir/xvfb.log" Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$dir/xvfb-display"
+spawn "$dir/xvfb.log" Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$dir/xvfb-display"
 xvfb_ready() { [[ -s "$dir/xvfb-display" ]]; }
 if wait_until 10 xvfb_ready; then
     DISPLAY=:$(head -n1 "$dir/xvfb-display")
-    user_spawn "$dir/weston.log" weston --backend=x11-backend.so --use-pixman --width=1280 --height=720 \
+    spawn "$dir/weston.log" weston --backend=x11-backend.so --use-pixman --width=1280 --height=720 \
         --xwayland --socket=wayland-quillary --idle-time=0 --debug
     unset DISPLAY
 fi

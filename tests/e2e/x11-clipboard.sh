@@ -9,8 +9,7 @@ source "$(dirname "$0")/common.sh"
 e2e_begin clipboard "${1:-}" Xvfb openbox xdotool xprop xclip convert compare import
 
 home=$work/home
-mkdir -p "$home/.config/Quillary" "$home/run"
-chmod 700 "$home/run"
+new_home
 scenario=display
 start_xvfb 1920x1080
 printf '[General]\nisClipboardSyncEnabled=true\n' >"$home/.config/Quillary/Quillary.conf"
@@ -27,12 +26,7 @@ copy() {
 }
 # The toast, "x y w h", while it is on screen.
 toast_geometry() {
-    local id
-    id=$(xdotool search --onlyvisible --name '^Saved to ClipBoard Folder$' 2>/dev/null | head -n1)
-    [[ -n $id ]] || return 1
-    unset X Y WIDTH HEIGHT
-    eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)"
-    [[ -n ${WIDTH:-} ]] && echo "$X $Y $WIDTH $HEIGHT"
+    geometry "$(xdotool search --onlyvisible --name '^Saved to ClipBoard Folder$' 2>/dev/null | head -n1)"
 }
 toast_shown() { toast_geometry >/dev/null; }
 toast_centred() {
