@@ -1,5 +1,6 @@
-# Sourced by the end-to-end scripts: tools, a work folder (kept when a check failed), PASS/FAIL lines,
-# polling, and the real binary in a throw-away HOME. Callers set `scenario` (prefixes each line), `home`.
+# Sourced by the end-to-end scripts (run as SCRIPT [path/to/quillary]; exit 1 when a check failed, 77
+# when a tool is missing): tools, a work folder (kept when a check failed), PASS/FAIL lines, polling, and
+# the real binary in a throw-away HOME. Callers set `scenario` (prefixes each line), `home`.
 
 # e2e_begin NAME BINARY TOOL...: checks the binary (exits 2) and the tools (e2e_missing), makes $work.
 e2e_begin() {
@@ -174,9 +175,8 @@ start_xvfb() {
     }
 }
 
-# card_buttons TXT X Y W NEED: "folder1_x folder1_y folder2_x folder2_y trash_x trash_y" on the screen,
-# read off the card's pixels in TXT (ImageMagick's txt: of the card at X,Y, W wide): the folder buttons
-# in the accent blue (the second is the first when NEED is 1 and there is one), the trash button red.
+# card_buttons TXT X Y W NEED: "f1x f1y f2x f2y trash_x trash_y" on the screen, from the card's txt: pixels
+# at X,Y: folder buttons in accent blue (f2 is f1 when NEED is 1 and there is one), the trash button red.
 card_buttons() {
     awk -v ox="$2" -v oy="$3" -v w="$4" -v need="$5" '
             NR > 1 {
@@ -215,9 +215,8 @@ registered_items() {
         string:RegisteredStatusNotifierItems 2>/dev/null | grep -o ':[0-9.]*' | head -n1
 }
 
-# sway will not run as root: run as root, the compositor and every client of its session run as
-# `nobody`. Callers set `home` and `runtime` (XDG_RUNTIME_DIR, else $home/run), and WAYLAND_DISPLAY,
-# DISPLAY, SWAYSOCK and DBUS_SESSION_BUS_ADDRESS as the session gives them.
+# sway will not run as root: as root, the compositor and its clients run as `nobody`. Callers set `home`,
+# `runtime` (else $home/run), and WAYLAND_DISPLAY, DISPLAY, SWAYSOCK, DBUS_SESSION_BUS_ADDRESS as given.
 session_user_begin() {
     drop_root=()
     if [[ $(id -u) -eq 0 ]]; then

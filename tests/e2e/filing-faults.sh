@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The real binary, headless, auto-moving screenshots while it is ended (kill -9, SIGTERM) or the file
-# system misbehaves: every screenshot stays whole, once (twice only when killed between placing a copy
-# and removing its source), no temporary file survives the next start, and Quillary says what failed.
-#
-#   tests/e2e/filing-faults.sh path/to/quillary SCENARIO   (exits 1 when a check failed, 77 when it cannot run here)
+# Headless auto-move while the binary is ended (kill -9, SIGTERM) or the file system misbehaves: every
+# screenshot stays whole, once (twice only when killed between placing a copy and removing its source),
+# no temporary file survives the next start, and Quillary says what failed. Run with SCENARIO after the binary.
 set -uo pipefail
 
 scenario=${2:-}

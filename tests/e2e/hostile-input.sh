@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# The real binary, headless, auto-moving into a linked folder with a prefix too long for a file name
-# and conversion to JPEG, while the watched folder gets odd names (all filed, under names that fit),
-# links named like screenshots (left alone) and a PNG claiming 100,000 x 100,000 pixels (kept, reported
-# on one line); then it starts on a stored list of 100,000 folders, which is kept aside whole.
-#
-#   tests/e2e/hostile-input.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
+# Headless auto-move to JPEG into a linked folder with a too long prefix, given odd names (all filed under
+# names that fit), links named like screenshots (left alone) and a PNG claiming 100,000 x 100,000 pixels
+# (kept, reported on one line); then a start on a stored list of 100,000 folders (kept aside whole).
 set -uo pipefail
 unset DISPLAY
 

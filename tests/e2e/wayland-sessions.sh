@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
 # The flow on Wayland sessions, the binary started as a session starts it (no QT_QPA_PLATFORM): headless
 # sway with and without XWayland, and weston with XWayland (no tray, no clipboard-manager protocol; nested
-# in an Xvfb, as its headless backend has no seat). Through XWayland the card must sit exactly at the
-# lower right; natively sway places it.
-#
-#   tests/e2e/wayland-sessions.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
+# in an Xvfb: its headless backend has no seat). Through XWayland the card sits exactly at the lower right.
 set -uo pipefail
 
 source "$(dirname "$0")/common.sh"

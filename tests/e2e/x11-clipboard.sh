@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # Clipboard saving on a private Xvfb with openbox and real clipboard owners (xclip): the file, its pixels,
 # the toast centred. What is saved when, and the toast's place on several screens, are unit-tested.
-#
-#   tests/e2e/x11-clipboard.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
 set -uo pipefail
 
 source "$(dirname "$0")/common.sh"

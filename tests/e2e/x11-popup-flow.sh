@@ -2,8 +2,6 @@
 # The popup flow on a private Xvfb with openbox, once per kind of tray (XEmbed through trayer,
 # StatusNotifierItem through gtk-sni-tray-standalone, which also starts once after Quillary), driven
 # with xdotool and checked as a user would see it: windows, files, stored settings, the icon's tooltip.
-#
-#   tests/e2e/x11-popup-flow.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
 set -uo pipefail
 
 source "$(dirname "$0")/common.sh"
@@ -158,10 +156,9 @@ make_home() {
 start_quillary() { check "Quillary starts watching the Desktop folder" start_app "$dir/quillary.log"; }
 
 start_bus() {
-    local env_file=$dir/bus.env
-    env -i PATH="$PATH" DISPLAY="$DISPLAY" dbus-launch --sh-syntax >"$env_file" || return 1
-    # shellcheck disable=SC1090
-    . "$env_file"
+    local bus
+    bus=$(env -i PATH="$PATH" DISPLAY="$DISPLAY" dbus-launch --sh-syntax) || return 1
+    eval "$bus"
     pids+=("$DBUS_SESSION_BUS_PID")
     export DBUS_SESSION_BUS_ADDRESS
 }
