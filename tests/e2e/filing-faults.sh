@@ -25,7 +25,6 @@ log=$work/quillary.log
 pid=
 kills=0
 new_home "$desktop" "$dest"
-touch "$log"
 
 taken=0
 # take IMAGE [N]: N (1) screenshots "Screenshot nnnn.png", 50 ms apart, written whole before renamed.

@@ -17,9 +17,8 @@ chmod 644 "$work"/*.png
 new_session() {
     dir=$work/$1
     home=$dir/home
-    runtime=$dir/run
-    mkdir -p "$home"/{Desktop,Pictures/Filed,.config/Quillary} "$runtime"
-    chmod 700 "$runtime"
+    runtime=$home/run
+    new_home "$home"/{Desktop,Pictures/Filed}
     [[ $(id -u) -eq 0 ]] && chown -R nobody:nogroup "$dir"
     chmod 755 "$dir"
     unset WAYLAND_DISPLAY DISPLAY SWAYSOCK DBUS_SESSION_BUS_ADDRESS
