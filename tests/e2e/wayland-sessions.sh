@@ -103,6 +103,8 @@ common_flow() {
     check "auto-move files the screenshot into the chosen folder" wait_until 5 filed
 }
 
+# The card's "x y w h kind": through XWayland where there is one, else as sway lists it.
+card_rect() { if [[ -n ${DISPLAY:-} ]]; then x_card_rect; else sway_card_rect; fi; }
 # Quillary's 420 px wide top-level window in the X server (XWayland): "x y w h kind".
 x_card_rect() {
     local id geometry
@@ -115,7 +117,7 @@ x_card_rect() {
     echo "$geometry" | awk -F'[x+]' -v kind="$kind" '{ print $3, $4, $1, $2, kind }'
 }
 # The card's own pixels as ImageMagick's txt:, with the pointer away from its buttons.
-x_card_image() {
+card_image() {
     local id
     as_user xdotool mousemove 0 0
     sleep 0.15
@@ -124,7 +126,6 @@ x_card_image() {
     done | head -n1)
     [[ -n $id ]] && as_user import -window "$id" -depth 8 "txt:$5" 2>/dev/null
 }
-
 # Natively, Quillary's 420 px wide window as sway lists it: "x y w h shell placement" on the output.
 sway_card_rect() {
     as_user swaymsg -t get_tree 2>/dev/null | jq -r --argjson pid "$quillary_pid" '.. | objects
@@ -193,13 +194,10 @@ for xwayland in enable disable; do
     DBUS_SESSION_BUS_ADDRESS=$(sed -n 's/^DBUS_SESSION_BUS_ADDRESS=//p' "$runtime/bus")
     if [[ $xwayland == enable ]]; then
         check "sway starts headless and gives its children an XWayland DISPLAY" test -n "$DISPLAY"
-        card_rect() { x_card_rect; }
-        card_image() { x_card_image "$@"; }
         before_card() { as_user grim "$dir/before.png"; }
         common_flow 'windows through XWayland (xcb)' unmanaged wl-copy --foreground --type image/png
     else
         check "sway starts headless without XWayland" test -z "$DISPLAY"
-        card_rect() { sway_card_rect; }
         before_card() { :; }
         common_flow 'without XWayland: windows on Wayland' 'xdg_shell floating' wl-copy --foreground --type image/png
         native_clipboard_flow 'without XWayland: windows on Wayland'
@@ -209,8 +207,6 @@ for xwayland in enable disable; do
     end_session
 done
 
-card_rect() { x_card_rect; }
-card_image() { x_card_image "$@"; }
 before_card() { :; }
 check_tray() { check "weston has no tray, and Quillary says so" grep -q '^⚠️ Quillary: No system tray found' "$qlog"; }
 # weston gives its clients no screen capture; its scene graph says where it shows each surface.
