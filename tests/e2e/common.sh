@@ -1,5 +1,6 @@
-# Sourced by the end-to-end scripts: tools, a work folder (kept when a check failed), PASS/FAIL lines,
-# polling, and the real binary in a throw-away HOME. Callers set `scenario` (prefixes each line), `home`.
+# Sourced by the end-to-end scripts (run as SCRIPT [path/to/quillary]; exit 1 when a check failed, 77
+# when a tool is missing): tools, a work folder (kept when a check failed), PASS/FAIL lines, polling, and
+# the real binary in a throw-away HOME. Callers set `scenario` (prefixes each line), `home`.
 
 # e2e_begin NAME BINARY TOOL...: checks the binary (exits 2) and the tools (e2e_missing), makes $work.
 e2e_begin() {
@@ -33,11 +34,7 @@ e2e_missing() {
 }
 
 e2e_cleanup() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null
-    done
-    wait 2>/dev/null
+    stop_from 0
     if ((failures > 0)); then
         echo "Logs and screens of the failures are kept in $work"
     else
@@ -76,11 +73,7 @@ wait_until() {
     done
 }
 # stays_false SECONDS COMMAND...: the command keeps failing for that long.
-stays_false() {
-    local seconds=$1
-    shift
-    ! wait_until "$seconds" "$@"
-}
+stays_false() { ! wait_until "$@"; }
 seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }'; }
 stop() {
     kill "$1" 2>/dev/null
@@ -95,59 +88,70 @@ stop_from() {
     pids=("${pids[@]:0:$1}")
 }
 
-# start_headless [WRAPPER...]: the binary offscreen in $home (through WRAPPER, e.g. prlimit), its
-# output added to $log; waits until it watches.
+# start_headless [WRAPPER...]: the binary offscreen (through WRAPPER, e.g. prlimit), its output added to
+# $log; waits until it watches.
 start_headless() {
     local before
     before=$(grep -c 'access: OK' "$log" 2>/dev/null)
-    env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$home/run" \
-        "$@" "$binary" >>"$log" 2>&1 &
-    pid=$!
-    pids+=($pid)
+    DISPLAY= WAYLAND_DISPLAY= DBUS_SESSION_BUS_ADDRESS= spawn "$log" QT_QPA_PLATFORM=offscreen "$@" "$binary"
+    pid=${pids[-1]}
     watching() { (($(grep -c 'access: OK' "$log") > ${before:-0})); }
     wait_until 30 watching
 }
 # Ends it with SIGTERM; true when it quit with status 0.
 quit() {
-    kill -TERM "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    stop "$pid"
     local status=$?
     pid=
     ((status == 0))
 }
 
+folder_id=3F2504E0-4F89-41D3-9A0C-0305E82C3301
+# folder_json ID NAME PATH [RENAMES PREFIX DATE FORMAT]: one folder of the stored list.
+folder_json() {
+    printf '{"id":"%s","name":"%s","path":"%s","icon":"folder.fill","isRenamingEnabled":%s,"prefix":"%s",' \
+        "$1" "$2" "$3" "${4:-false}" "${5:-}"
+    printf '"includeDate":%s,"fileFormat":"%s"}' "${6:-false}" "${7:-png}"
+}
+# settings LINE... <LIST: a settings file with those lines and the folder list read from stdin.
+settings() {
+    printf '[General]\n'
+    printf '%s\n' "$@"
+    printf 'savedFolders_v2="%s"\n' "$(sed 's/"/\\"/g')"
+}
+# new_home DIR...: $home with its settings and runtime folders, and DIRs.
+new_home() {
+    mkdir -p "$home"/{.config/Quillary,run} "$@"
+    chmod 700 "$home/run"
+}
 # write_auto_move_settings FORMAT: $home's settings auto-move every screenshot into Pictures/Filed,
 # renamed Quil_nnn in FORMAT (png keeps the name).
 write_auto_move_settings() {
     local renames=true
     [[ $1 == png ]] && renames=false
-    local folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed",'
-    folder+='"icon":"folder.fill","isRenamingEnabled":'$renames',"prefix":"Quil","includeDate":false,'
-    folder+='"fileFormat":"'$1'"}'
-    cat >"$home/.config/Quillary/Quillary.conf" <<EOF
-[General]
-showPopup=false
-autoMove=true
-selectedFolderID=3F2504E0-4F89-41D3-9A0C-0305E82C3301
-savedFolders_v2="[${folder//\"/\\\"}]"
-EOF
+    settings showPopup=false autoMove=true selectedFolderID=$folder_id \
+        <<<"[$(folder_json $folder_id Filed Pictures/Filed $renames Quil false "$1")]" \
+        >"$home/.config/Quillary/Quillary.conf"
+}
+# geometry WINDOW: its "x y w h" while it is mapped.
+geometry() {
+    unset X Y WIDTH HEIGHT
+    eval "$(xdotool getwindowgeometry --shell "$1" 2>/dev/null)"
+    [[ -n ${WIDTH:-} ]] && echo "$X $Y $WIDTH $HEIGHT"
 }
 
-# Runs a child with a small, fixed environment so the caller's desktop cannot leak in.
+# spawn LOG COMMAND...: a child with a small, fixed environment (the caller's desktop cannot leak in), as
+# the session's user, reading the caller's stdin, its output added to LOG.
 spawn() {
     local log=$1
     shift
-    env -i PATH="$PATH" HOME="$home" DISPLAY="$DISPLAY" LANG=C.UTF-8 QT_QPA_PLATFORM=xcb \
-        XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
-        XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/run" \
-        ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"} \
-        "$@" >"$log" 2>&1 &
+    session_env
+    "${session[@]}" "$@" <&0 >>"$log" 2>&1 &
     pids+=($!)
 }
-# start_app LOG: the binary under spawn; waits until it watches. Its pid in $app_pid.
+# start_app LOG: the binary under spawn; waits until it watches.
 start_app() {
-    spawn "$1" "$binary"
-    app_pid=${pids[-1]}
+    spawn "$1" QT_QPA_PLATFORM=xcb "$binary"
     wait_until 10 grep -q 'access: OK' "$1"
 }
 # start_xvfb WxH: a private Xvfb as $DISPLAY, then openbox managing it; fails the script otherwise.
@@ -162,7 +166,7 @@ start_xvfb() {
         exit 1
     }
     export DISPLAY=:$(head -n1 "$work/display")
-    unset DBUS_SESSION_BUS_ADDRESS
+    unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY SWAYSOCK
     spawn "$work/openbox.log" openbox --sm-disable
     wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
     wait_until 10 wm_running || {
@@ -171,9 +175,8 @@ start_xvfb() {
     }
 }
 
-# card_buttons TXT X Y W NEED: "folder1_x folder1_y folder2_x folder2_y trash_x trash_y" on the screen,
-# read off the card's pixels in TXT (ImageMagick's txt: of the card at X,Y, W wide): the folder buttons
-# in the accent blue (the second is the first when NEED is 1 and there is one), the trash button red.
+# card_buttons TXT X Y W NEED: "f1x f1y f2x f2y trash_x trash_y" on the screen, from the card's txt: pixels
+# at X,Y: folder buttons in accent blue (f2 is f1 when NEED is 1 and there is one), the trash button red.
 card_buttons() {
     awk -v ox="$2" -v oy="$3" -v w="$4" -v need="$5" '
             NR > 1 {
@@ -212,9 +215,8 @@ registered_items() {
         string:RegisteredStatusNotifierItems 2>/dev/null | grep -o ':[0-9.]*' | head -n1
 }
 
-# sway will not run as root: run as root, the compositor and every client of its session run as
-# `nobody`. Callers set `home` and `runtime` (XDG_RUNTIME_DIR), and WAYLAND_DISPLAY, DISPLAY,
-# SWAYSOCK and DBUS_SESSION_BUS_ADDRESS as the session gives them.
+# sway will not run as root: as root, the compositor and its clients run as `nobody`. Callers set `home`,
+# `runtime` (else $home/run), and WAYLAND_DISPLAY, DISPLAY, SWAYSOCK, DBUS_SESSION_BUS_ADDRESS as given.
 session_user_begin() {
     drop_root=()
     if [[ $(id -u) -eq 0 ]]; then
@@ -224,18 +226,10 @@ session_user_begin() {
     fi
 }
 session_env() {
-    session=(env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 XDG_RUNTIME_DIR="$runtime"
+    session=(env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 XDG_RUNTIME_DIR="${runtime:-$home/run}"
         XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache"
         ${WAYLAND_DISPLAY:+WAYLAND_DISPLAY="$WAYLAND_DISPLAY"} ${DISPLAY:+DISPLAY="$DISPLAY"}
         ${SWAYSOCK:+SWAYSOCK="$SWAYSOCK"} ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"}
         "${drop_root[@]}")
 }
 as_user() { session_env && "${session[@]}" "$@"; }
-# user_spawn LOG COMMAND...: a child of the session, in the background, reading the caller's stdin.
-user_spawn() {
-    local log=$1
-    shift
-    session_env
-    "${session[@]}" "$@" <&0 >"$log" 2>&1 &
-    pids+=($!)
-}

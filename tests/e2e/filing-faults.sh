@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The real binary, headless, auto-moving screenshots while it is ended (kill -9, SIGTERM) or the file
-# system misbehaves: every screenshot stays whole, once (twice only when killed between placing a copy
-# and removing its source), no temporary file survives the next start, and Quillary says what failed.
-#
-#   tests/e2e/filing-faults.sh path/to/quillary SCENARIO   (exits 1 when a check failed, 77 when it cannot run here)
+# Headless auto-move while the binary is ended (kill -9, SIGTERM) or the file system misbehaves: every
+# screenshot stays whole, once (twice only when killed between placing a copy and removing its source),
+# no temporary file survives the next start, and Quillary says what failed. Run with SCENARIO after the binary.
 set -uo pipefail
 
 scenario=${2:-}
@@ -26,9 +24,7 @@ dest=$home/Pictures/Filed
 log=$work/quillary.log
 pid=
 kills=0
-mkdir -p "$desktop" "$dest" "$home/.config/Quillary" "$home/run"
-chmod 700 "$home/run"
-touch "$log"
+new_home "$desktop" "$dest"
 
 taken=0
 # take IMAGE [N]: N (1) screenshots "Screenshot nnnn.png", 50 ms apart, written whole before renamed.
@@ -42,11 +38,10 @@ take() {
     done
 }
 shot_name() { printf 'Screenshot %04d.png' "$1"; }
-left() { [[ -e "$desktop/$(shot_name "$1")" ]]; }
 # gone FIRST [LAST]: those screenshots have all left the watched folder.
 gone() {
     local i
-    for ((i = $1; i <= ${2:-$1}; i++)); do ! left "$i" || return 1; done
+    for ((i = $1; i <= ${2:-$1}; i++)); do [[ ! -e "$desktop/$(shot_name $i)" ]] || return 1; done
 }
 
 no_temporary_files() { [[ -z $(find "$dest/" "$desktop" -name '.*.quillary-*') ]]; }
@@ -60,16 +55,8 @@ accounted_for() {
     ((total >= taken && total <= taken + kills))
 }
 kept_whole() { cmp -s "$2" "$desktop/$(shot_name "$1")"; }
-filed_whole() {
-    local f
-    for f in "$dest"/*.jpg; do
-        [[ -e $f ]] || continue
-        identify -regard-warnings "$f" >/dev/null 2>&1 || {
-            echo "  not whole: ${f##*/}"
-            return 1
-        }
-    done
-}
+# identify names each broken one.
+filed_whole() { ! compgen -G "$dest/*.jpg" >/dev/null || identify -regard-warnings "$dest"/*.jpg >/dev/null; }
 
 case $scenario in
 interrupted)

@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# The real binary, headless, auto-moving into a linked folder with a prefix too long for a file name
-# and conversion to JPEG, while the watched folder gets odd names (all filed, under names that fit),
-# links named like screenshots (left alone) and a PNG claiming 100,000 x 100,000 pixels (kept, reported
-# on one line); then it starts on a stored list of 100,000 folders, which is kept aside whole.
-#
-#   tests/e2e/hostile-input.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
+# Headless auto-move to JPEG into a linked folder with a too long prefix, given odd names (all filed under
+# names that fit), links named like screenshots (left alone) and a PNG claiming 100,000 x 100,000 pixels
+# (kept, reported on one line); then a start on a stored list of 100,000 folders (kept aside whole).
 set -uo pipefail
 unset DISPLAY
 
@@ -14,19 +11,12 @@ home=$work/home
 conf=$home/.config/Quillary/Quillary.conf
 desktop=$home/Desktop
 filed=$work/filed # where the destination folder's link points
-mkdir -p "$desktop" "$home/Pictures" "$home/Documents" "$filed" "$home/.config/Quillary" "$home/run"
-chmod 700 "$home/run"
+new_home "$desktop" "$home/Pictures" "$home/Documents" "$filed"
 ln -s "$filed" "$home/Pictures/Filed"
 convert -size 300x200 gradient:red-blue "$work/shot.png"
 
-id=3F2504E0-4F89-41D3-9A0C-0305E82C3301
 prefix=$(printf 'é%.0s' {1..150}) # 300 bytes
-folder='{"id":"'$id'","name":"Filed","path":"Pictures/Filed","icon":"folder.fill","isRenamingEnabled":true,'
-folder+='"prefix":"'$prefix'","includeDate":true,"fileFormat":"jpg"}'
-write_conf() { # the stored folder list as given, its quotes escaped for the INI file
-    printf '[General]\nshowPopup=false\nautoMove=true\nselectedFolderID=%s\nsavedFolders_v2="%s"\n' "$id" \
-        "$(sed 's/"/\\"/g' "$1")" >"$conf"
-}
+write_conf() { settings showPopup=false autoMove=true selectedFolderID=$folder_id <"$1" >"$conf"; }
 take() { # take NAME [FILE]: a screenshot written whole under NAME, which may hold escapes
     local name
     printf -v name '%b' "$1"
@@ -35,7 +25,7 @@ take() { # take NAME [FILE]: a screenshot written whole under NAME, which may ho
 }
 
 scenario=names-and-links
-echo "[$folder]" >"$work/folders.json"
+echo "[$(folder_json $folder_id Filed Pictures/Filed true "$prefix" true jpg)]" >"$work/folders.json"
 write_conf "$work/folders.json"
 log=$work/names.log
 check "Quillary starts" start_headless

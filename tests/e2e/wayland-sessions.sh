@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
 # The flow on Wayland sessions, the binary started as a session starts it (no QT_QPA_PLATFORM): headless
 # sway with and without XWayland, and weston with XWayland (no tray, no clipboard-manager protocol; nested
-# in an Xvfb, as its headless backend has no seat). Through XWayland the card must sit exactly at the
-# lower right; natively sway places it.
-#
-#   tests/e2e/wayland-sessions.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
+# in an Xvfb: its headless backend has no seat). Through XWayland the card sits exactly at the lower right.
 set -uo pipefail
 
 source "$(dirname "$0")/common.sh"
@@ -13,17 +10,15 @@ e2e_begin wayland-sessions "${1:-}" sway swaymsg weston weston-debug Xwayland Xv
 
 session_user_begin
 convert -size 320x200 xc: +noise Random -depth 8 "$work/shot.png"
-convert -size 200x120 xc: +noise Random -seed 7 -depth 8 "$work/copied.png"
-convert -size 200x120 xc: +noise Random -seed 9 -depth 8 "$work/copied-9.png"
+for seed in 7 9; do convert -size 200x120 xc: +noise Random -seed $seed -depth 8 "$work/copied-$seed.png"; done
 chmod 644 "$work"/*.png
 
 # A fresh HOME and runtime folder for one session, owned by the session's user.
 new_session() {
     dir=$work/$1
     home=$dir/home
-    runtime=$dir/run
-    mkdir -p "$home"/{Desktop,Pictures/Filed,.config/Quillary} "$runtime"
-    chmod 700 "$runtime"
+    runtime=$home/run
+    new_home "$home"/{Desktop,Pictures/Filed}
     [[ $(id -u) -eq 0 ]] && chown -R nobody:nogroup "$dir"
     chmod 755 "$dir"
     unset WAYLAND_DISPLAY DISPLAY SWAYSOCK DBUS_SESSION_BUS_ADDRESS
@@ -31,16 +26,9 @@ new_session() {
 }
 end_session() { stop_from "$session_from"; }
 write_conf() {
-    local folder='{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Filed","path":"Pictures/Filed",'
-    folder+='"icon":"folder.fill","isRenamingEnabled":false,"prefix":"","includeDate":false,"fileFormat":"png"}'
-    as_user sh -c 'cat >"$1"' sh "$home/.config/Quillary/Quillary.conf" <<EOF
-[General]
-isClipboardSyncEnabled=true
-showPopup=$1
-autoMove=$2
-selectedFolderID=3F2504E0-4F89-41D3-9A0C-0305E82C3301
-savedFolders_v2="[${folder//\"/\\\"}]"
-EOF
+    settings isClipboardSyncEnabled=true showPopup=$1 autoMove=$2 selectedFolderID=$folder_id \
+        <<<"[$(folder_json $folder_id Filed Pictures/Filed)]" |
+        as_user sh -c 'cat >"$1"' sh "$home/.config/Quillary/Quillary.conf"
 }
 socket_ready() { compgen -G "$runtime/$1" >/dev/null; }
 
@@ -56,7 +44,7 @@ filed() { [[ -f "$home/Pictures/Filed/$shot" && ! -e "$home/Desktop/$shot" ]]; }
 # start_quillary NAME PLATFORM: Quillary as the session starts it, and waits until it watches.
 start_quillary() {
     qlog=$dir/$1.log
-    user_spawn "$qlog" "$binary"
+    spawn "$qlog" "$binary"
     quillary_pid=${pids[-1]}
     check "Quillary starts and watches" wait_until 10 grep -qs 'access: OK' "$qlog"
     check "it names the platform of its windows: $2" grep -q "^📍 Quillary: Wayland session.*$2" "$qlog"
@@ -95,7 +83,7 @@ common_flow() {
             fail "the card's folder button can be located"
         fi
     fi
-    user_spawn "$dir/copier.log" "$@" <"$work/copied.png"
+    spawn "$dir/copier.log" "$@" <"$work/copied-7.png"
     check "an image copied with $1 is saved under Desktop/ClipBoard" wait_until 5 count_is 1
     if [[ $expected_kind == unmanaged ]]; then
         toast_centred() {
@@ -115,6 +103,8 @@ common_flow() {
     check "auto-move files the screenshot into the chosen folder" wait_until 5 filed
 }
 
+# The card's "x y w h kind": through XWayland where there is one, else as sway lists it.
+card_rect() { if [[ -n ${DISPLAY:-} ]]; then x_card_rect; else sway_card_rect; fi; }
 # Quillary's 420 px wide top-level window in the X server (XWayland): "x y w h kind".
 x_card_rect() {
     local id geometry
@@ -127,7 +117,7 @@ x_card_rect() {
     echo "$geometry" | awk -F'[x+]' -v kind="$kind" '{ print $3, $4, $1, $2, kind }'
 }
 # The card's own pixels as ImageMagick's txt:, with the pointer away from its buttons.
-x_card_image() {
+card_image() {
     local id
     as_user xdotool mousemove 0 0
     sleep 0.15
@@ -136,7 +126,6 @@ x_card_image() {
     done | head -n1)
     [[ -n $id ]] && as_user import -window "$id" -depth 8 "txt:$5" 2>/dev/null
 }
-
 # Natively, Quillary's 420 px wide window as sway lists it: "x y w h shell placement" on the output.
 sway_card_rect() {
     as_user swaymsg -t get_tree 2>/dev/null | jq -r --argjson pid "$quillary_pid" '.. | objects
@@ -148,7 +137,7 @@ sway_card_rect() {
 }
 # wl_copy FILE: a new owner of the clipboard offering FILE as image/png, until replaced.
 wl_copy() {
-    user_spawn "$dir/wl-copy.log" wl-copy --foreground --type image/png <"$1"
+    spawn "$dir/wl-copy.log" wl-copy --foreground --type image/png <"$1"
     offers() { as_user wl-paste --list-types 2>/dev/null | grep -qx image/png; }
     wait_until 5 offers
 }
@@ -190,7 +179,7 @@ for xwayland in enable disable; do
         'bar {' '    position top' '    tray_output *' '}' \
         "exec echo \"DISPLAY=\$DISPLAY\" >$runtime/display" \
         "exec echo \"DBUS_SESSION_BUS_ADDRESS=\$DBUS_SESSION_BUS_ADDRESS\" >$runtime/bus" >"$dir/sway.conf"
-    user_spawn "$dir/sway.log" env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+    spawn "$dir/sway.log" env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
         dbus-run-session -- sway -c "$dir/sway.conf"
     sway_ready() { [[ -s "$runtime/display" && -s "$runtime/bus" ]] && socket_ready 'sway-ipc.*.sock' && socket_ready 'wayland-[0-9]'; }
     if ! wait_until 10 sway_ready; then
@@ -205,13 +194,10 @@ for xwayland in enable disable; do
     DBUS_SESSION_BUS_ADDRESS=$(sed -n 's/^DBUS_SESSION_BUS_ADDRESS=//p' "$runtime/bus")
     if [[ $xwayland == enable ]]; then
         check "sway starts headless and gives its children an XWayland DISPLAY" test -n "$DISPLAY"
-        card_rect() { x_card_rect; }
-        card_image() { x_card_image "$@"; }
         before_card() { as_user grim "$dir/before.png"; }
         common_flow 'windows through XWayland (xcb)' unmanaged wl-copy --foreground --type image/png
     else
         check "sway starts headless without XWayland" test -z "$DISPLAY"
-        card_rect() { sway_card_rect; }
         before_card() { :; }
         common_flow 'without XWayland: windows on Wayland' 'xdg_shell floating' wl-copy --foreground --type image/png
         native_clipboard_flow 'without XWayland: windows on Wayland'
@@ -221,8 +207,6 @@ for xwayland in enable disable; do
     end_session
 done
 
-card_rect() { x_card_rect; }
-card_image() { x_card_image "$@"; }
 before_card() { :; }
 check_tray() { check "weston has no tray, and Quillary says so" grep -q '^⚠️ Quillary: No system tray found' "$qlog"; }
 # weston gives its clients no screen capture; its scene graph says where it shows each surface.
@@ -235,11 +219,11 @@ output_rect() { echo 0 0 1280 720; }
 
 scenario=weston
 new_session weston
-user_spawn "$dir/xvfb.log" Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$dir/xvfb-display"
+spawn "$dir/xvfb.log" Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$dir/xvfb-display"
 xvfb_ready() { [[ -s "$dir/xvfb-display" ]]; }
 if wait_until 10 xvfb_ready; then
     DISPLAY=:$(head -n1 "$dir/xvfb-display")
-    user_spawn "$dir/weston.log" weston --backend=x11-backend.so --use-pixman --width=1280 --height=720 \
+    spawn "$dir/weston.log" weston --backend=x11-backend.so --use-pixman --width=1280 --height=720 \
         --xwayland --socket=wayland-quillary --idle-time=0 --debug
     unset DISPLAY
 fi

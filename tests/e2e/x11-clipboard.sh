@@ -1,16 +1,13 @@
 #!/usr/bin/env bash
 # Clipboard saving on a private Xvfb with openbox and real clipboard owners (xclip): the file, its pixels,
 # the toast centred. What is saved when, and the toast's place on several screens, are unit-tested.
-#
-#   tests/e2e/x11-clipboard.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
 set -uo pipefail
 
 source "$(dirname "$0")/common.sh"
 e2e_begin clipboard "${1:-}" Xvfb openbox xdotool xprop xclip convert compare import
 
 home=$work/home
-mkdir -p "$home/.config/Quillary" "$home/run"
-chmod 700 "$home/run"
+new_home
 scenario=display
 start_xvfb 1920x1080
 printf '[General]\nisClipboardSyncEnabled=true\n' >"$home/.config/Quillary/Quillary.conf"
@@ -27,12 +24,7 @@ copy() {
 }
 # The toast, "x y w h", while it is on screen.
 toast_geometry() {
-    local id
-    id=$(xdotool search --onlyvisible --name '^Saved to ClipBoard Folder$' 2>/dev/null | head -n1)
-    [[ -n $id ]] || return 1
-    unset X Y WIDTH HEIGHT
-    eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)"
-    [[ -n ${WIDTH:-} ]] && echo "$X $Y $WIDTH $HEIGHT"
+    geometry "$(xdotool search --onlyvisible --name '^Saved to ClipBoard Folder$' 2>/dev/null | head -n1)"
 }
 toast_shown() { toast_geometry >/dev/null; }
 toast_centred() {

@@ -2,8 +2,6 @@
 # The popup flow on a private Xvfb with openbox, once per kind of tray (XEmbed through trayer,
 # StatusNotifierItem through gtk-sni-tray-standalone, which also starts once after Quillary), driven
 # with xdotool and checked as a user would see it: windows, files, stored settings, the icon's tooltip.
-#
-#   tests/e2e/x11-popup-flow.sh [path/to/quillary]   (exits 1 when a check failed, 77 when a tool is missing)
 set -uo pipefail
 
 source "$(dirname "$0")/common.sh"
@@ -12,8 +10,7 @@ e2e_begin e2e "${1:-}" Xvfb openbox xdotool xprop import convert trayer dbus-lau
 
 scenario=display
 home=$work/setup
-mkdir -p "$home/run"
-chmod 700 "$home/run"
+new_home
 screen_w=1920
 screen_h=1080
 start_xvfb ${screen_w}x$screen_h
@@ -22,11 +19,9 @@ convert -size 800x500 gradient:'#88c0d0-#5e81ac' "$work/shot.png"
 
 # Visible top-level windows of Quillary, one "id x y w h" line each.
 quillary_windows() {
-    local id
+    local id geo
     for id in $(xdotool search --onlyvisible --class '^quillary$' 2>/dev/null); do
-        unset X Y WIDTH HEIGHT
-        eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)"
-        [[ -n "${WIDTH:-}" ]] && echo "$id $X $Y $WIDTH $HEIGHT"
+        geo=$(geometry "$id") && echo "$id $geo"
     done
 }
 # The card is the 420 px wide one.
@@ -118,11 +113,9 @@ start_tray() {
 
 # Opens the tray menu with a right click and activates its Nth entry with arrow keys.
 tray_menu_pick() {
-    local n=$1 keys=()
     click_tray 3 || return 1
     sleep 0.6
-    for ((; n > 0; n--)); do keys+=(Down); done
-    xdotool key "${keys[@]}" Return
+    xdotool key $(printf 'Down %.0s' $(seq "$1")) Return
     sleep 0.4
 }
 click_tray() {
@@ -155,21 +148,17 @@ trashed() {
 # A throw-away HOME with two custom folders in the list.
 make_home() {
     home=$dir/home
-    mkdir -p "$home"/{Desktop,Pictures/Work,Documents/Archive,run,.config/Quillary,.local/share}
-    chmod 700 "$home/run"
-    local rest='"icon":"folder.fill","isRenamingEnabled":false,"prefix":"","includeDate":false,"fileFormat":"png"}'
-    local list='[{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","name":"Work","path":"Pictures/Work",'$rest
-    list+=',{"id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7","name":"Archive","path":"Documents/Archive",'$rest']'
-    printf '[General]\nsavedFolders_v2="%s"\n' "${list//\"/\\\"}" >"$home/.config/Quillary/Quillary.conf"
+    new_home "$home"/{Desktop,Pictures/Work,Documents/Archive,.local/share}
+    settings <<<"[$(folder_json $folder_id Work Pictures/Work),$(folder_json 7C9E6679-7425-40DE-944B-E07FC1F90AE7 \
+        Archive Documents/Archive)]" >"$home/.config/Quillary/Quillary.conf"
 }
 
 start_quillary() { check "Quillary starts watching the Desktop folder" start_app "$dir/quillary.log"; }
 
 start_bus() {
-    local env_file=$dir/bus.env
-    env -i PATH="$PATH" DISPLAY="$DISPLAY" dbus-launch --sh-syntax >"$env_file" || return 1
-    # shellcheck disable=SC1090
-    . "$env_file"
+    local bus
+    bus=$(env -i PATH="$PATH" DISPLAY="$DISPLAY" dbus-launch --sh-syntax) || return 1
+    eval "$bus"
     pids+=("$DBUS_SESSION_BUS_PID")
     export DBUS_SESSION_BUS_ADDRESS
 }
@@ -196,7 +185,7 @@ full_flow() {
     for desktop in 1 0; do
         xdotool set_desktop "$desktop"
         check "on desktop $desktop the card is out of sight until shown again" wait_until 2 card_gone
-        spawn "$dir/show-pending-$desktop.log" "$binary" --show-pending
+        spawn "$dir/show-pending-$desktop.log" QT_QPA_PLATFORM=xcb "$binary" --show-pending
         check "... then it comes to desktop $desktop" wait_until 3 card_on_desktop "$desktop"
     done
 

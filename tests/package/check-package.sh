@@ -10,11 +10,7 @@ done
 
 work=$(mktemp -d)
 pid=
-cleanup() {
-    [[ -n $pid ]] && kill "$pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap '[[ -n $pid ]] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 failures=0
 fail() {
     echo "❌ $*"
