@@ -85,4 +85,16 @@ private:
     std::map<std::string, double> m_runs;
 };
 
+// A benchmark program's main part, its times kept in `times`: false, with nothing run, when Google
+// Benchmark did not know an argument (it has said which).
+inline bool runBenchmarks(int& argc, char** argv, TimeCollector& times)
+{
+    ::benchmark::Initialize(&argc, argv);
+    if (::benchmark::ReportUnrecognizedArguments(argc, argv))
+        return false;
+    ::benchmark::RunSpecifiedBenchmarks(&times);
+    ::benchmark::Shutdown();
+    return true;
+}
+
 } // namespace quillary::bench

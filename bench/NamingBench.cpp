@@ -151,12 +151,9 @@ BENCHMARK(MoveOneRenamedScreenshot)->Unit(benchmark::kMillisecond)->UseRealTime(
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     bench::TimeCollector times;
-    benchmark::RunSpecifiedBenchmarks(&times);
-    benchmark::Shutdown();
+    if (!bench::runBenchmarks(argc, argv, times))
+        return 1;
     const double move = times.ms("MoveOneRenamedScreenshot/real_time");
     const double listing = times.ms("ListWithReaddir/decode:0");
     if (move >= 0 && listing >= 0) {

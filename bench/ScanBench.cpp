@@ -138,12 +138,9 @@ BENCHMARK(QtEntryInfoList)->ArgName("entries")->Arg(sizes[0])->Unit(benchmark::k
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     bench::TimeCollector times;
-    benchmark::RunSpecifiedBenchmarks(&times);
-    benchmark::Shutdown();
+    if (!bench::runBenchmarks(argc, argv, times))
+        return 1;
     for (const int size : sizes) {
         const std::string entries = "entries:" + std::to_string(size);
         const double scan = times.ms("QuillaryScan/" + entries);

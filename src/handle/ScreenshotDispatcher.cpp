@@ -48,21 +48,10 @@ ScreenshotDispatcher::ScreenshotDispatcher(FolderStore& folders, OwnOutputs& own
 
 void ScreenshotDispatcher::handleNewScreenshots(const QStringList& paths)
 {
-    const Preferences& store = m_folders.preferences();
-    if (!store.boolValue(prefs::showPopup) && store.boolValue(prefs::autoMove)) {
-        // The whole scan at once: the folder's free numbers are looked up once, not per screenshot.
-        if (const auto folder = m_folders.find(store.textValue(prefs::selectedFolderID))) {
-            QList<QUrl> files;
-            for (const QString& path : paths)
-                files.append(QUrl::fromLocalFile(path));
-            moveScreenshots(files, *folder);
-        }
-        return;
-    }
-    bool queuedAny = false;
+    QList<QUrl> files;
     for (const QString& path : paths)
-        queuedAny = handleNewScreenshot(QUrl::fromLocalFile(path)) || queuedAny;
-    if (!queuedAny)
+        files.append(QUrl::fromLocalFile(path));
+    if (!takeScreenshots(files))
         return;
     emit queueChanged();
     if (m_folders.preferences().boolValue(prefs::popupSoundEnabled))
@@ -72,15 +61,21 @@ void ScreenshotDispatcher::handleNewScreenshots(const QStringList& paths)
 
 bool ScreenshotDispatcher::handleNewScreenshot(const QUrl& file)
 {
+    return takeScreenshots({file});
+}
+
+bool ScreenshotDispatcher::takeScreenshots(const QList<QUrl>& files)
+{
     const Preferences& store = m_folders.preferences();
     // "showPopup" wins when both modes are on.
     if (store.boolValue(prefs::showPopup)) {
-        m_screenshotQueue.append(file);
-        return true;
+        m_screenshotQueue.append(files);
+        return !files.isEmpty();
     }
+    // Moved together: the folder's free numbers are looked up once, not per screenshot.
     if (store.boolValue(prefs::autoMove)) {
         if (const auto folder = m_folders.find(store.textValue(prefs::selectedFolderID)))
-            moveScreenshot(file, *folder);
+            moveScreenshots(files, *folder);
     }
     return false;
 }

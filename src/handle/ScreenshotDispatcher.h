@@ -56,6 +56,9 @@ signals:
     void queueHeadChanged();
 
 private:
+    // Queues the screenshots for the card, or moves them at once, as the settings say; reports
+    // whether any was queued.
+    bool takeScreenshots(const QList<QUrl>& files);
     void moveScreenshots(const QList<QUrl>& files, const FolderConfig& folder);
     void advanceQueue();
 
